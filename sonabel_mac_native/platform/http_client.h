@@ -1,0 +1,46 @@
+// One HTTP exchange at a time per call, many calls in flight.
+//
+// Contract:
+//   - parseURL(text) is true when text is an absolute http(s) URL that can be requested.
+//   - send(request, done) returns at once; done is called exactly once, on a worker thread,
+//     never on the caller's thread and never inside send().
+//   - A transport failure (refused, name lookup, TLS, time-out) sets `error` to a readable
+//     description and leaves status and body empty. Otherwise status holds the HTTP status and
+//     body the reply bytes (possibly empty); the status is not judged here.
+//   - timeoutSeconds bounds connecting and every wait for data.
+// Linux: libcurl (multi interface on one worker thread). Tests: a recorder that answers on
+// demand, and the real client against loopback servers.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorvel {
+
+struct HttpRequest {
+  std::string url;
+  std::string method = "POST";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::optional<std::string> body;
+  double timeoutSeconds = 15.0;
+};
+
+struct HttpResult {
+  std::optional<std::string> error;  // set only for a transport failure
+  std::optional<long> status;
+  std::optional<std::string> body;
+};
+
+class HttpClient {
+ public:
+  using Completion = std::function<void(HttpResult)>;
+  virtual ~HttpClient() = default;
+
+  virtual bool parseURL(const std::string& text) const = 0;
+  virtual void send(HttpRequest request, Completion done) = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,70 @@
+// DeepSeekPolisher: the configuration file, the device identifier and the chat-completion
+// client that polishes transcripts and applies edit instructions.
+//
+// Holds no state of its own: every call reads config.json anew, so a key edited by hand
+// applies from the next request on.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/home_directory.h"
+#include "platform/http_client.h"
+
+namespace quorvel {
+
+struct ChatError {
+  std::string description;
+};
+
+// Called once: success (text, no error), transport failure (no text, the error) or an unusable
+// reply (neither).
+using ChatCompletion =
+    std::function<void(std::optional<std::string> text, std::optional<ChatError> error)>;
+
+using ChatMessage = std::vector<std::pair<std::string, std::string>>;  // "role", "content"
+
+class DeepSeekPolisher {
+ public:
+  static constexpr const char* model = "deepseek-chat";
+  static constexpr const char* deepseekBaseURL = "https://api.deepseek.com";
+  static constexpr const char* quorvelAPIURL = "https://api.quorvel.app/distill";
+
+  DeepSeekPolisher(const HomeDirectory& home, FileSystem& files, HttpClient& http,
+                   Console& console);
+
+  const std::string& configDir() const { return configDir_; }
+  const std::string& configFile() const { return configFile_; }
+
+  nlohmann::json readConfig() const;  // always an object
+  std::optional<std::string> getAPIKey() const;
+  std::string getDeviceID() const;
+  void updateConfig(const std::string& key, const std::string& value) const;
+
+  void polish(const std::string& text, const std::string& mode, ChatCompletion completion) const;
+  void edit(const std::string& text, const std::string& instruction,
+            ChatCompletion completion) const;
+
+  static const std::string& extractionPrompt();
+  static const std::string& editPrompt();
+
+ private:
+  void sendChat(const std::vector<nlohmann::json>& messages, ChatCompletion completion) const;
+  void callAPI(const std::string& url, const nlohmann::json& body,
+               const std::vector<std::pair<std::string, std::string>>& headers,
+               ChatCompletion completion) const;
+
+  std::string configDir_;
+  std::string configFile_;
+  FileSystem& files_;
+  HttpClient& http_;
+  Console& console_;
+};
+
+}  // namespace quorvel
