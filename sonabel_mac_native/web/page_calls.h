@@ -1,0 +1,43 @@
+// Page calls: every text of script the native side evaluates in the page, and the escaping
+// rules for text placed between single quotes. Nothing else in the program concatenates page
+// calls; everything goes through these builders.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// The full rule: \ -> \\, ' -> \', LF -> \n, CR removed, in that order.
+std::string escapeForJS(std::string_view text);
+// Usage text at page load: \ and ' escaped, then every LF and every CR removed.
+std::string escapeUsageForJS(std::string_view text);
+// Edit-recording JSON text: \ and ' escaped only.
+std::string escapeBackslashesAndApostrophes(std::string_view text);
+// Apostrophes only.
+std::string escapeApostrophes(std::string_view text);
+
+namespace page {
+
+// The bridge shim: installed as a document-start user script in every frame.
+const std::string& bridgeShim();
+
+std::string applyTheme(bool dark);
+std::string injectUsageData(std::string_view usageText);
+std::string injectHistory(std::string_view historyText);
+std::string updateUsageFromInjectedData();
+std::string updateResult(std::string_view raw, std::string_view polished, std::string_view mode);
+std::string resolveLlmEditResult(std::string_view edited);
+std::string resolveLlmEditError(std::string_view error);
+std::string setEditInstruction(std::string_view instructionSoFar);
+std::string resolveEditRecord(std::string_view jsonText);
+std::string setLanguage(std::string_view languageCode);
+// "if(state==='recording') toggleState();" when onlyIfRecording, else "toggleState();".
+std::string toggleState(bool onlyIfRecording);
+std::string showRawAndStartPolish(std::string_view raw, std::string_view mode);
+const std::string& noSpeechReset();
+std::string speechResultEvent(std::string_view transcriptSoFar);
+std::string nativeError(std::string_view message);
+
+}  // namespace page
+}  // namespace quorvel
