@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace quorvel {
 
@@ -12,6 +13,13 @@ class HomeDirectory {
  public:
   virtual ~HomeDirectory() = default;
   virtual std::string path() const = 0;
+};
+
+// $HOME when set and not empty, else the password database's entry for this user (defined in
+// platform/linux).
+class SystemHomeDirectory final : public HomeDirectory {
+ public:
+  std::string path() const override;
 };
 
 class FixedHomeDirectory final : public HomeDirectory {

@@ -1,7 +1,8 @@
 // One HTTP exchange at a time per call, many calls in flight.
 //
 // Contract:
-//   - parseURL(text) is true when text is an absolute http(s) URL that can be requested.
+//   - parseURL(text) gives the scheme (lower case) and host (IPv6 without brackets, in its
+//     canonical form) when text is an absolute http or https URL with a host, nullopt otherwise.
 //   - send(request, done) returns at once; done is called exactly once, on a worker thread,
 //     never on the caller's thread and never inside send().
 //   - A transport failure (refused, name lookup, TLS, time-out) sets `error` to a readable
@@ -19,6 +20,11 @@
 #include <vector>
 
 namespace quorvel {
+
+struct ParsedURL {
+  std::string scheme;
+  std::string host;
+};
 
 struct HttpRequest {
   std::string url;
@@ -39,7 +45,7 @@ class HttpClient {
   using Completion = std::function<void(HttpResult)>;
   virtual ~HttpClient() = default;
 
-  virtual bool parseURL(const std::string& text) const = 0;
+  virtual std::optional<ParsedURL> parseURL(const std::string& text) const = 0;
   virtual void send(HttpRequest request, Completion done) = 0;
 };
 
