@@ -5,9 +5,12 @@
 // weakly too, so create it with std::make_shared and never from a raw pointer.
 // Members are defined in the files of the areas that own them: speech/ (state, session,
 // delivery, locale and hot-key toggle) and web/ (message dispatch, edit-instruction capture).
+// Everything but the tap blocks runs on the main thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -55,12 +58,58 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   void setSpeechLocale(const std::string& identifier);
   void toggleRecordingFromHotkey();
 
-  // The rest of the public surface (the session, delivery and edit capture) is declared in the
-  // private section below and reached through userContentControllerDidReceive.
+  // The session (reached from the page through userContentControllerDidReceive).
+  void requestPermissionsAndRecord();
+  void startRecording();
+  void stopRecording(const std::string& mode);
+  bool isWaitingForFinal() const { return waitingForFinal_; }
+  // The recogniser for the chosen locale, or null when the locale has none.
+  const SpeechRecognizer* currentRecognizer() const { return speechRecognizer_.get(); }
+
+  // Delivery and the page channels.
+  void deliverFinalResult();
+  void sendTextToFrontend(const std::string& text);
+  void sendJSError(const std::string& message);
+
+  // The edit-instruction capture.
+  void startEditRecording();
+  void stopEditRecording();
+  void sendEditResult(const std::optional<std::string>& text,
+                      const std::optional<std::string>& error);
+
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  // Evaluates a page call on a later turn of the main queue; skipped without a web view.
+  void evaluateLater(std::string script);
+  // Queues the badge and tool-tip change for the tray item.
+  void showRecordingStatusLater(bool recording);
+  void handleRecognition(const std::weak_ptr<RecognitionRequest>& from,
+                         const std::optional<RecognitionResult>& result,
+                         const std::optional<RecognitionError>& error);
+  void handleEditRecognition(const std::weak_ptr<RecognitionRequest>& from,
+                             const std::optional<RecognitionResult>& result);
+  // Replaces whatever tap bus 0 holds: the platform refuses a second tap on one bus.
+  void installTapFeeding(std::shared_ptr<RecognitionRequest> AudioEngine::*request);
+  void retryPolish(const std::string& raw, const std::string& mode);
+  void llmEdit(const std::string& text, const std::string& instruction);
+
   AudioEngineServices services_;
+  AudioInput& avAudioEngine_;
+
+  std::weak_ptr<ScriptEvaluator> webView_;
+  std::weak_ptr<AppControllerPort> appDelegate_;
+  bool isRecording_ = false;
+  std::shared_ptr<SpeechRecognizer> speechRecognizer_;
+  std::shared_ptr<RecognitionRequest> recognitionRequest_;
+  std::shared_ptr<RecognitionTask> recognitionTask_;
+  std::string accumulatedText_;
+  std::string currentSegmentText_;
+  bool waitingForFinal_ = false;
+  std::string stopMode_;
+  std::shared_ptr<RecognitionRequest> editRecognitionRequest_;
+  std::shared_ptr<RecognitionTask> editRecognitionTask_;
+  std::string editAccumulatedText_;
+  // Counts stops, so that a time-out acts only for the stop that scheduled it.
+  uint64_t stopGeneration_ = 0;
 };
 
 }  // namespace quorvel
