@@ -8,6 +8,7 @@
 //     renames it over `path`, so a reader sees the old file or the new one, never a mix; the
 //     file gets `mode`. False (and the old file untouched) on any failure.
 //   - moveAside: renames `path` to `newPath` without replacing an existing file.
+//   - exists: true when something is at `path`, readable or not.
 // Linux: POSIX calls. Tests: the real one in a temporary home, or a wrapper that fails on demand.
 #pragma once
 
@@ -25,6 +26,7 @@ class FileSystem {
   virtual bool writeFileAtomically(const std::string& path, const std::string& bytes,
                                    unsigned mode) = 0;
   virtual bool moveAside(const std::string& path, const std::string& newPath) = 0;
+  virtual bool exists(const std::string& path) const { return readFile(path).has_value(); }
 };
 
 // The machine's own file system (defined in platform/linux).

@@ -1,0 +1,141 @@
+// A real HTTP server on 127.0.0.1 (cpp-httplib) for tests of the HTTP client and its users.
+// It records every request and answers with scripted replies, in order; when the script runs
+// out it answers with the default reply. A reply can stall (send nothing until the server is
+// told to let go or is destroyed) or hold until several requests are in flight together.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quorvel::testing {
+
+class LoopbackHttpServer {
+ public:
+  struct Reply {
+    int status = 200;
+    std::string body;
+    bool stall = false;   // hold the connection without answering
+    int gatherCount = 0;  // answer only once this many requests are being handled at once
+
+    static Reply stalling() {
+      Reply reply;
+      reply.stall = true;
+      return reply;
+    }
+    static Reply gathering(int count, std::string body) {
+      Reply reply;
+      reply.body = std::move(body);
+      reply.gatherCount = count;
+      return reply;
+    }
+  };
+
+  struct Request {
+    std::string method;
+    std::string path;
+    httplib::Headers headers;  // names compare case-insensitively
+    std::string body;
+
+    bool hasHeader(const std::string& name) const { return headers.count(name) > 0; }
+    std::string header(const std::string& name) const {
+      auto it = headers.find(name);
+      return it == headers.end() ? std::string() : it->second;
+    }
+  };
+
+  LoopbackHttpServer() {
+    server_.new_task_queue = [] { return new httplib::ThreadPool(12); };
+    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+      handle(request, response);
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+
+  ~LoopbackHttpServer() {
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    changed_.notify_all();
+    server_.stop();
+    thread_.join();
+  }
+
+  int port() const { return port_; }
+  std::string url(const std::string& path = "") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+  void script(Reply reply) {
+    std::lock_guard lock(mutex_);
+    replies_.push_back(std::move(reply));
+  }
+  void setDefault(Reply reply) {
+    std::lock_guard lock(mutex_);
+    default_ = std::move(reply);
+  }
+
+  std::vector<Request> requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+  int mostInFlight() const {
+    std::lock_guard lock(mutex_);
+    return mostInFlight_;
+  }
+
+  // Lets every stalled reply go (with an empty 200 answer nobody reads any more).
+  void releaseStalls() {
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  void handle(const httplib::Request& request, httplib::Response& response) {
+    std::unique_lock lock(mutex_);
+    requests_.push_back({request.method, request.path, request.headers, request.body});
+    Reply reply = default_;
+    if (!replies_.empty()) {
+      reply = std::move(replies_.front());
+      replies_.pop_front();
+    }
+    ++inFlight_;
+    if (inFlight_ > mostInFlight_) mostInFlight_ = inFlight_;
+    changed_.notify_all();
+    auto bound = std::chrono::seconds(20);
+    if (reply.stall) changed_.wait_for(lock, bound, [&] { return closing_; });
+    if (reply.gatherCount > 0) {
+      changed_.wait_for(lock, bound,
+                        [&] { return closing_ || mostInFlight_ >= reply.gatherCount; });
+    }
+    --inFlight_;
+    response.status = reply.status;
+    response.set_content(reply.body, "application/json");
+  }
+
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = -1;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Reply> replies_;
+  Reply default_;
+  std::vector<Request> requests_;
+  int inFlight_ = 0;
+  int mostInFlight_ = 0;
+  bool closing_ = false;
+};
+
+}  // namespace quorvel::testing
