@@ -1,0 +1,202 @@
+#include "app/app_delegate.h"
+
+#include <utility>
+
+#include "web/page_calls.h"
+
+namespace quorvel {
+
+namespace {
+
+MenuItem actionItem(std::string title, bool checked, std::function<void()> action,
+                    std::string accelerator = {}) {
+  MenuItem item;
+  item.title = std::move(title);
+  item.checked = checked;
+  item.action = std::move(action);
+  item.accelerator = std::move(accelerator);
+  return item;
+}
+
+MenuItem submenuItem(std::string title) {
+  MenuItem item;
+  item.kind = MenuItem::Kind::Submenu;
+  item.title = std::move(title);
+  return item;
+}
+
+MenuItem separatorItem() {
+  MenuItem item;
+  item.kind = MenuItem::Kind::Separator;
+  return item;
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppDelegateServices services) : services_(std::move(services)) {}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  std::weak_ptr<AppDelegate> self = weak_from_this();
+
+  statusItem_ = services_.makeStatusItem();
+  if (statusItem_) {
+    statusItem_->setImage(StatusImage::MenuBarIcon);
+    statusItem_->setActivateHandler([self](ScreenPoint) {
+      if (auto strong = self.lock()) strong->statusItemClicked();
+    });
+    // The host asks for the menu on every right click, so the check marks are always current.
+    statusItem_->setMenuProvider([self]() -> MenuModel {
+      auto strong = self.lock();
+      return strong ? strong->buildContextMenu() : MenuModel{};
+    });
+  }
+
+  // The page is built now rather than on first show, so that F6 and the language menu find
+  // the recording controller from the start.
+  webViewController_ = services_.makePageHost(self);
+  webViewController_->loadView();
+
+  popover_ = services_.makePopover();
+  popover_->setContentSize(kPopoverWidth, kPopoverHeight);
+  popover_->setContent(webViewController_->webView());
+
+  bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
+    auto strong = self.lock();
+    if (strong && strong->popover_ && strong->popover_->isShown()) strong->popover_->close();
+  });
+  eventMonitor_ = watching;
+  popover_->setClosesOnFocusLoss(!watching);
+
+  buildContextMenu();
+  registerGlobalHotkey();
+}
+
+void AppDelegate::registerGlobalHotkey() {
+  std::weak_ptr<AppDelegate> self = weak_from_this();
+  MainQueue& queue = services_.mainQueue;
+  int status = services_.hotKey.registerHotKey("F6", [self, &queue] {
+    queue.async([self] {
+      if (auto strong = self.lock()) strong->handleHotkeyAction();
+    });
+  });
+  hotkeyStatus_ = status;
+  if (status == 0) {
+    services_.console.line("[Hotkey] F6 global hotkey registered");
+  } else {
+    services_.console.line("[Hotkey] Failed to register F6 hotkey: " + std::to_string(status));
+  }
+}
+
+void AppDelegate::handleHotkeyAction() {
+  if (!webViewController_ || !webViewController_->hasRecorder()) return;
+  bool wasRecording = webViewController_->isRecording();
+  if (!isPopoverShown()) showPopover();
+  webViewController_->toggleRecordingFromHotkey();
+  if (!statusItem_) return;
+  setStatusToolTip(wasRecording ? "Quorvel" : "Recording...");
+  showStatusBarBadge(!wasRecording);
+}
+
+void AppDelegate::showStatusBarBadge(bool recording) {
+  if (!statusItem_) return;
+  statusItem_->setImage(recording ? StatusImage::RecordingBadge : StatusImage::MenuBarIcon);
+}
+
+void AppDelegate::setStatusToolTip(const std::string& text) {
+  if (statusItem_) statusItem_->setToolTip(text);
+}
+
+MenuModel AppDelegate::buildContextMenu() {
+  std::weak_ptr<AppDelegate> self = weak_from_this();
+  auto act = [self](void (AppDelegate::*method)()) {
+    return [self, method] {
+      if (auto strong = self.lock()) (strong.get()->*method)();
+    };
+  };
+
+  MenuItem language = submenuItem("Language");
+  std::string stored = webViewController_ ? webViewController_->storedSpeechLocale() : "en-US";
+  for (const auto& option : languageOptions()) {
+    language.submenu.push_back(actionItem(option.title, option.locale == stored, [self, option] {
+      if (auto strong = self.lock()) strong->setLanguageAndLocale(option);
+    }));
+  }
+
+  auto config = services_.polisher.readConfig();
+  auto found = config.find("theme");
+  std::string theme =
+      found != config.end() && found->is_string() ? found->get<std::string>() : "light";
+  MenuItem themes = submenuItem("Theme");
+  themes.submenu.push_back(actionItem("Light", theme == "light", act(&AppDelegate::setThemeLight)));
+  themes.submenu.push_back(actionItem("Dark", theme == "dark", act(&AppDelegate::setThemeDark)));
+
+  MenuModel menu;
+  menu.push_back(std::move(language));
+  menu.push_back(std::move(themes));
+  menu.push_back(separatorItem());
+  menu.push_back(actionItem("About Quorvel v1.1.0", false, act(&AppDelegate::showAbout)));
+  menu.push_back(separatorItem());
+  menu.push_back(actionItem("Quit Quorvel", false, act(&AppDelegate::quitApp), "<Control>q"));
+  contextMenu_ = menu;
+  return menu;
+}
+
+void AppDelegate::statusItemClicked() {
+  togglePopover();
+}
+
+void AppDelegate::togglePopover() {
+  if (!statusItem_) return;
+  if (isPopoverShown()) {
+    popover_->close();
+  } else {
+    showPopover();
+  }
+}
+
+void AppDelegate::showPopover() {
+  if (!statusItem_ || !popover_ || popover_->isShown()) return;
+  popover_->show(statusItem_->anchor());
+}
+
+void AppDelegate::closePopover() {
+  if (popover_) popover_->close();
+}
+
+bool AppDelegate::isPopoverShown() const {
+  return popover_ && popover_->isShown();
+}
+
+void AppDelegate::setLanguageAndLocale(const LanguageOption& option) {
+  if (!webViewController_) {
+    services_.polisher.updateConfig("speech_locale", option.locale);
+    return;
+  }
+  webViewController_->setSpeechLocale(option.locale);
+  auto view = webViewController_->webView();
+  if (option.uiLang && view) view->evaluate(page::setLanguage(*option.uiLang));
+}
+
+void AppDelegate::setThemeLight() {
+  saveTheme("light");
+  if (webViewController_) webViewController_->applyTheme("light");
+}
+
+void AppDelegate::setThemeDark() {
+  saveTheme("dark");
+  if (webViewController_) webViewController_->applyTheme("dark");
+}
+
+void AppDelegate::saveTheme(const std::string& theme) {
+  services_.polisher.updateConfig("theme", theme);
+}
+
+void AppDelegate::showAbout() {
+  services_.application.showAlert(kAboutTitle, kAboutBody, "OK");
+}
+
+void AppDelegate::quitApp() {
+  services_.application.quit();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,82 @@
+// AppDelegate: the one application controller. At launch it builds the tray item, the page
+// host and the popover, watches clicks elsewhere, builds the context menu and grabs F6; it then
+// answers tray clicks, menu choices and F6 presses for the life of the process.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/language_options.h"
+#include "platform/app_controller.h"
+#include "platform/application.h"
+#include "platform/console.h"
+#include "platform/global_input.h"
+#include "platform/main_queue.h"
+#include "platform/popover.h"
+#include "platform/status_item.h"
+#include "polish/deepseek_polisher.h"
+#include "web/page_host.h"
+
+namespace quorvel {
+
+inline constexpr const char* kAboutTitle = "Quorvel";
+inline constexpr const char* kAboutBody =
+    "Version 1.1.0\n\nVoice to polished text.\nPowered by PocketSphinx Speech Recognition & "
+    "DeepSeek.";
+inline constexpr int kPopoverWidth = 440;
+inline constexpr int kPopoverHeight = 420;
+
+struct AppDelegateServices {
+  std::function<std::shared_ptr<StatusItem>()> makeStatusItem;
+  std::function<std::shared_ptr<PageHost>(std::weak_ptr<AppControllerPort>)> makePageHost;
+  std::function<std::shared_ptr<Popover>()> makePopover;
+  GlobalClickMonitor* clickMonitor;  // none where clicks elsewhere cannot be watched
+  GlobalHotKey& hotKey;
+  Application& application;
+  MainQueue& mainQueue;
+  Console& console;
+  const DeepSeekPolisher& polisher;
+};
+
+class AppDelegate final : public AppControllerPort,
+                          public std::enable_shared_from_this<AppDelegate> {
+ public:
+  explicit AppDelegate(AppDelegateServices services);
+
+  void applicationDidFinishLaunching();
+  void registerGlobalHotkey();
+  void handleHotkeyAction();
+  void showStatusBarBadge(bool recording) override;
+  void setStatusToolTip(const std::string& text) override;
+  // Builds a fresh menu from the stored language and theme, keeps it and returns it.
+  MenuModel buildContextMenu();
+  void statusItemClicked();
+  void togglePopover();
+  void showPopover() override;
+  void closePopover() override;
+  bool isPopoverShown() const override;
+  void setLanguageAndLocale(const LanguageOption& option);
+  void setThemeLight();
+  void setThemeDark();
+  void saveTheme(const std::string& theme);
+  void showAbout();
+  void quitApp();
+
+  const std::shared_ptr<StatusItem>& statusItem() const { return statusItem_; }
+  const std::shared_ptr<Popover>& popover() const { return popover_; }
+  const std::shared_ptr<PageHost>& webViewController() const { return webViewController_; }
+  const std::optional<MenuModel>& contextMenu() const { return contextMenu_; }
+
+ private:
+  AppDelegateServices services_;
+  std::shared_ptr<StatusItem> statusItem_;
+  std::shared_ptr<Popover> popover_;
+  std::shared_ptr<PageHost> webViewController_;
+  bool eventMonitor_ = false;
+  std::optional<MenuModel> contextMenu_;
+  std::optional<int> hotkeyStatus_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,43 @@
+// Popover as an undecorated GTK window beside the tray item.
+//
+// Implements: fixed content size, the web view as content, placement centred on the anchor's x
+// and below it in the top half of the screen (above it in the bottom half), clamped to the
+// monitor's work area; keyboard focus on show; hide on close and on the window manager's close
+// request; optional hide on focus loss. No taskbar or pager entry. Missing: an arrow pointing
+// at the item.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "platform/popover.h"
+
+namespace quorvel {
+
+class PopoverWindow final : public Popover {
+ public:
+  PopoverWindow();
+  ~PopoverWindow() override;
+  PopoverWindow(const PopoverWindow&) = delete;
+  PopoverWindow& operator=(const PopoverWindow&) = delete;
+
+  void setContentSize(int width, int height) override;
+  void setContent(std::shared_ptr<WebView> view) override;
+  void show(std::optional<ScreenPoint> anchor) override;
+  void close() override;
+  bool isShown() const override;
+  void setClosesOnFocusLoss(bool closes) override { closesOnFocusLoss_ = closes; }
+
+  bool closesOnFocusLoss() const { return closesOnFocusLoss_; }
+  GtkWindow* window() const { return window_; }
+
+ private:
+  GtkWindow* window_;
+  std::shared_ptr<WebView> content_;
+  int width_ = 440;
+  int height_ = 420;
+  bool closesOnFocusLoss_ = false;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,34 @@
+// The popover: an undecorated window that shows the page next to the tray item.
+//
+// Contract (main thread only):
+//   - setContentSize fixes the size in logical pixels; setContent puts the web view in it.
+//   - show opens it next to `anchor` (below it in the top half of the screen, above it in the
+//     bottom half), kept inside the work area, and gives it the keyboard focus. Without an
+//     anchor it opens near the pointer. Showing an open popover only raises it.
+//   - close hides it; harmless when hidden. isShown tells whether it is on screen.
+//   - setClosesOnFocusLoss: hides it when it loses the keyboard focus (for sessions where
+//     clicks in other programs cannot be watched).
+// Linux: a GTK window. Tests: a recorder.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "platform/status_item.h"
+#include "platform/web_view.h"
+
+namespace quorvel {
+
+class Popover {
+ public:
+  virtual ~Popover() = default;
+
+  virtual void setContentSize(int width, int height) = 0;
+  virtual void setContent(std::shared_ptr<WebView> view) = 0;
+  virtual void show(std::optional<ScreenPoint> anchor) = 0;
+  virtual void close() = 0;
+  virtual bool isShown() const = 0;
+  virtual void setClosesOnFocusLoss(bool closes) = 0;
+};
+
+}  // namespace quorvel
