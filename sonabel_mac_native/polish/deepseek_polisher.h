@@ -36,8 +36,9 @@ class DeepSeekPolisher {
   static constexpr const char* deepseekBaseURL = "https://api.deepseek.com";
   static constexpr const char* quorvelAPIURL = "https://api.quorvel.app/distill";
 
-  DeepSeekPolisher(const HomeDirectory& home, FileSystem& files, HttpClient& http,
-                   Console& console);
+  // requestTimeoutSeconds bounds connecting and every wait for data of each request.
+  DeepSeekPolisher(const HomeDirectory& home, FileSystem& files, HttpClient& http, Console& console,
+                   double requestTimeoutSeconds = 15.0);
 
   const std::string& configDir() const { return configDir_; }
   const std::string& configFile() const { return configFile_; }
@@ -60,11 +61,18 @@ class DeepSeekPolisher {
                const std::vector<std::pair<std::string, std::string>>& headers,
                ChatCompletion completion) const;
 
+  // Fails the request (error and a console line) unless the URL may be used; true when fine.
+  bool permitsURL(const std::string& url, const std::string& configKey,
+                  const ChatCompletion& completion) const;
+  void refuse(const std::string& line, const std::string& description,
+              const ChatCompletion& completion) const;
+
   std::string configDir_;
   std::string configFile_;
   FileSystem& files_;
   HttpClient& http_;
   Console& console_;
+  double requestTimeoutSeconds_;
 };
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 // An HTTP client that sends nothing: it keeps every request and answers only when the test
 // says so, from the test's own thread (which stands in for the worker thread), in any order,
-// late or never. URLs parse when they start with "http://" or "https://" followed by a host.
+// late or never. URLs parse when they start with "http://" or "https://" followed by a host
+// (an IPv6 host in brackets, handed back without them).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,7 @@ class FakeHttpClient final : public HttpClient {
       if (text.rfind(prefix, 0) != 0) continue;
       std::string rest = text.substr(prefix.size());
       std::string host = rest.substr(0, rest.find_first_of("/:?#"));
+      if (!rest.empty() && rest[0] == '[') host = rest.substr(1, rest.find(']') - 1);
       if (host.empty()) return std::nullopt;
       return ParsedURL{scheme, host};
     }

@@ -1,0 +1,54 @@
+// config.json and device_id: read anew on every call, written whole and atomically, both
+// private to the user. An unreadable config.json is moved aside before a setting replaces it,
+// so a key the user typed by hand is never lost.
+#include "platform/uuid.h"
+#include "polish/deepseek_polisher.h"
+#include "store/json_file.h"
+#include "store/utf8.h"
+
+namespace quorvel {
+
+DeepSeekPolisher::DeepSeekPolisher(const HomeDirectory& home, FileSystem& files, HttpClient& http,
+                                   Console& console, double requestTimeoutSeconds)
+    : configDir_(home.path() + "/Library/Application Support/Quorvel"),
+      configFile_(configDir_ + "/config.json"),
+      files_(files),
+      http_(http),
+      console_(console),
+      requestTimeoutSeconds_(requestTimeoutSeconds) {}
+
+nlohmann::json DeepSeekPolisher::readConfig() const {
+  return JsonObjectFile(files_, configFile_, kPrivateFileMode).load().object;
+}
+
+std::optional<std::string> DeepSeekPolisher::getAPIKey() const {
+  auto config = readConfig();
+  auto key = config.find("deepseek_api_key");
+  if (key == config.end() || !key->is_string() || key->get_ref<const std::string&>().empty()) {
+    return std::nullopt;
+  }
+  return key->get<std::string>();
+}
+
+std::string DeepSeekPolisher::getDeviceID() const {
+  std::string path = configDir_ + "/device_id";
+  if (auto bytes = files_.readFile(path)) {
+    if (isValidUTF8(*bytes)) {
+      std::string stored = trimWhitespace(*bytes);
+      if (!stored.empty() && !hasControlCharacter(stored)) return stored;
+    }
+  }
+  std::string fresh = makeUUID();
+  files_.createDirectories(configDir_, kPrivateDirectoryMode);
+  files_.writeFileAtomically(path, fresh, kPrivateFileMode);
+  return fresh;
+}
+
+void DeepSeekPolisher::updateConfig(const std::string& key, const std::string& value) const {
+  JsonObjectFile file(files_, configFile_, kPrivateFileMode);
+  auto loaded = file.load();
+  loaded.object[key] = value;
+  file.write(loaded.object, loaded.unreadable);
+}
+
+}  // namespace quorvel

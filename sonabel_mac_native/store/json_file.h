@@ -1,0 +1,98 @@
+// JsonObjectFile: a JSON object kept whole in one small file (config.json, usage.json).
+//
+// Reads never fail: anything but an object reads as an empty object. Writes go through the
+// file system's atomic write, so a crash or a full disk never leaves half a file. A file that
+// holds something we could not read is never silently replaced: the write first moves it aside
+// as "<name>.unreadable-<UTC time>" so its contents (a key, months of counts) can be recovered.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/file_system.h"
+
+namespace quorvel {
+
+// The application support folder holds the user's key and identity: owner only.
+inline constexpr unsigned kPrivateDirectoryMode = 0700;
+inline constexpr unsigned kPrivateFileMode = 0600;
+
+inline std::string parentDirectory(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+class JsonObjectFile {
+ public:
+  struct Loaded {
+    nlohmann::json object = nlohmann::json::object();
+    // Something is there that did not read as an object: keep it before replacing it.
+    bool unreadable = false;
+  };
+
+  JsonObjectFile(FileSystem& files, std::string path, unsigned fileMode)
+      : files_(files), path_(std::move(path)), fileMode_(fileMode) {}
+
+  Loaded load() const {
+    Loaded loaded;
+    auto bytes = files_.readFile(path_);
+    if (!bytes) {
+      loaded.unreadable = files_.exists(path_);
+      return loaded;
+    }
+    if (bytes->find_first_not_of(" \t\r\n") == std::string::npos) return loaded;
+    auto parsed = nlohmann::json::parse(*bytes, nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_object()) {
+      loaded.object = std::move(parsed);
+    } else {
+      loaded.unreadable = true;
+    }
+    return loaded;
+  }
+
+  // Pretty-printed, whole, atomically. False when nothing was written (the old file stays).
+  bool write(const nlohmann::json& object, bool setAsideFirst) const {
+    std::string text;
+    try {
+      text = object.dump(2);
+    } catch (const nlohmann::json::exception&) {
+      return false;  // a string that is not UTF-8: nothing is written
+    }
+    files_.createDirectories(parentDirectory(path_), kPrivateDirectoryMode);
+    if (setAsideFirst && !setAside()) return false;
+    return files_.writeFileAtomically(path_, text, fileMode_);
+  }
+
+  const std::string& path() const { return path_; }
+
+ private:
+  // True when nothing is left at the path to be lost.
+  bool setAside() const {
+    std::string stem = path_ + ".unreadable-" + utcStamp();
+    for (int attempt = 1; attempt <= 20; ++attempt) {
+      std::string target = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
+      if (files_.moveAside(path_, target)) return true;
+      if (!files_.exists(path_)) return true;
+    }
+    return false;
+  }
+
+  static std::string utcStamp() {
+    std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+    return text;
+  }
+
+  FileSystem& files_;
+  std::string path_;
+  unsigned fileMode_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,43 @@
+// The real file system with faults on demand: atomic writes that die between writing the
+// temporary file and renaming it (as a crash or a full disk would), and a count of calls.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quorvel::testing {
+
+class FailingFileSystem final : public FileSystem {
+ public:
+  explicit FailingFileSystem(FileSystem& real) : real_(real) {}
+
+  bool failWrites = false;
+  bool failMoveAside = false;
+  int writes = 0;
+
+  std::optional<std::string> readFile(const std::string& path) const override {
+    return real_.readFile(path);
+  }
+  bool createDirectories(const std::string& path, unsigned mode) override {
+    return real_.createDirectories(path, mode);
+  }
+  bool writeFileAtomically(const std::string& path, const std::string& bytes,
+                           unsigned mode) override {
+    ++writes;
+    if (!failWrites) return real_.writeFileAtomically(path, bytes, mode);
+    // The temporary file is written in full; the rename never happens.
+    std::ofstream(path + ".partial", std::ios::binary) << bytes;
+    return false;
+  }
+  bool moveAside(const std::string& path, const std::string& newPath) override {
+    return !failMoveAside && real_.moveAside(path, newPath);
+  }
+  bool exists(const std::string& path) const override { return real_.exists(path); }
+
+ private:
+  FileSystem& real_;
+};
+
+}  // namespace quorvel::testing
