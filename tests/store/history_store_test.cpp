@@ -1,0 +1,66 @@
+#include "store/history_store.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/failing_file_system.h"
+#include "fakes/temp_home.h"
+
+namespace quorvel {
+namespace {
+
+using namespace quorvel::testing;
+
+TEST(HistoryStore, nothing_saved_yet_loads_as_none) {
+  TempHome home;
+  HistoryStore store(home, localFileSystem());
+  EXPECT_EQ(store.historyFile(), home.file("history.json"));
+  EXPECT_FALSE(store.load());
+}
+
+TEST(HistoryStore, first_save_creates_the_private_folder_and_file) {
+  TempHome home;
+  HistoryStore store(home, localFileSystem());
+  store.save(R"([{"raw":"a","polished":"A"}])");
+  EXPECT_EQ(home.mode(home.appSupport()), 0700u);
+  EXPECT_EQ(home.mode(home.file("history.json")), 0600u);
+  EXPECT_EQ(store.load(), R"([{"raw":"a","polished":"A"}])");
+}
+
+TEST(HistoryStore, text_is_stored_and_returned_exactly_even_when_not_json) {
+  TempHome home;
+  HistoryStore store(home, localFileSystem());
+  for (const std::string text : {"  [1, 2]\n", "not json {", "[\"caf\xC3\xA9 \xE2\x86\x92\"]"}) {
+    store.save(text);
+    EXPECT_EQ(home.get("history.json"), text);
+    EXPECT_EQ(store.load(), text);
+  }
+}
+
+TEST(HistoryStore, empty_text_is_written_and_then_loads_as_none) {
+  TempHome home;
+  HistoryStore store(home, localFileSystem());
+  store.save("[1]");
+  store.save("");
+  EXPECT_EQ(home.get("history.json"), "");
+  EXPECT_FALSE(store.load());
+}
+
+TEST(HistoryStore, file_that_is_not_utf8_loads_as_none) {
+  TempHome home;
+  HistoryStore store(home, localFileSystem());
+  home.put("history.json", "[\"\xff\"]");
+  EXPECT_FALSE(store.load());
+}
+
+TEST(HistoryStore, interrupted_save_keeps_the_previous_history) {
+  TempHome home;
+  FailingFileSystem files(localFileSystem());
+  HistoryStore store(home, files);
+  store.save("[\"kept\"]");
+  files.failWrites = true;
+  store.save("[\"lost\"]");
+  EXPECT_EQ(store.load(), "[\"kept\"]");
+}
+
+}  // namespace
+}  // namespace quorvel
