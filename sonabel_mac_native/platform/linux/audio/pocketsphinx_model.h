@@ -1,0 +1,37 @@
+// Finds the pocketsphinx model for a speech locale identifier.
+//
+// A model folder holds an acoustic model (a subfolder with an "mdef" file), a language model
+// ("*.lm.bin", "*.lm" or "*.lm.dmp") and a pronunciation dictionary ("*.dict" or "*.dic").
+// Folders are looked up by the whole identifier, then by ever shorter prefixes down to the
+// language ("ja-JP", then "ja"), first under the user's models folder, then under the system's
+// pocketsphinx model folder. Missing: no checks that the files are readable models; a broken
+// model is only noticed when the decoder loads it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel::linux_audio {
+
+inline constexpr const char* kSystemSphinxModelDir = "/usr/share/pocketsphinx/model";
+
+struct SphinxModel {
+  std::string folder;
+  std::string acousticModel;  // -hmm
+  std::string languageModel;  // -lm
+  std::string dictionary;     // -dict
+};
+
+// Folder names tried for an identifier, most specific first: "ja-JP", "ja-jp", "ja_JP",
+// "ja". Empty for identifiers that could escape the model folders ("..", "/").
+std::vector<std::string> sphinxModelNames(const std::string& localeIdentifier);
+
+// The model in one folder, or none when a part is missing.
+std::optional<SphinxModel> sphinxModelIn(const std::string& folder);
+
+// The first complete model for the identifier under the given roots, searched in order.
+std::optional<SphinxModel> findSphinxModel(const std::string& localeIdentifier,
+                                           const std::vector<std::string>& roots);
+
+}  // namespace quorvel::linux_audio

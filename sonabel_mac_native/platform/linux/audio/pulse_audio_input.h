@@ -1,0 +1,65 @@
+// The AudioInput port on PulseAudio (also PipeWire's pulse server): records the default source
+// as 16 kHz mono signed 16-bit and hands the tap on bus 0 blocks of exactly the tap's buffer
+// size (4096 frames), on PulseAudio's capture thread.
+//
+// Each start() connects anew and each stop() disconnects and joins the capture thread, so a
+// server restarted between sessions is picked up and no tap call outlives stop(). Delivery
+// copies fragments into a block allocated when the tap is installed: nothing is allocated
+// per buffer. Missing: choosing a source other than the default, reporting a server that dies
+// during capture (the tap simply stops being called), and any bus but 0.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/speech.h"
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+
+namespace quorvel::linux_audio {
+
+class PulseAudioInput final : public AudioInput {
+ public:
+  explicit PulseAudioInput(std::string applicationName = "Quorvel");
+  ~PulseAudioInput() override;
+  PulseAudioInput(const PulseAudioInput&) = delete;
+  PulseAudioInput& operator=(const PulseAudioInput&) = delete;
+
+  bool isRunning() const override;
+  AudioFormat outputFormat(int bus) const override;
+  void installTap(int bus, uint32_t bufferSize, AudioFormat format, TapBlock block) override;
+  void removeTap(int bus) override;
+  void prepare() override;
+  std::optional<std::string> start() override;
+  void stop() override;
+
+  // Buffers handed to the tap since the last start, and bytes skipped as holes.
+  uint64_t buffersDelivered() const { return delivered_.load(std::memory_order_relaxed); }
+
+ private:
+  static void onContextState(pa_context* context, void* self);
+  static void onStreamState(pa_stream* stream, void* self);
+  static void onRead(pa_stream* stream, size_t bytes, void* self);
+  void read();
+  std::optional<std::string> connect();
+  void teardown();
+
+  std::string applicationName_;
+  pa_threaded_mainloop* mainloop_ = nullptr;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  bool running_ = false;
+
+  // Touched by the capture thread only under the mainloop lock, or while no capture runs.
+  TapBlock tap_;
+  std::vector<int16_t> block_;
+  size_t filled_ = 0;
+  std::atomic<uint64_t> delivered_{0};
+};
+
+}  // namespace quorvel::linux_audio

@@ -1,0 +1,115 @@
+#include "platform/linux/audio/pocketsphinx_model.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "fakes/threaded_main_queue.h"
+#include "platform/linux/audio/pocketsphinx_recognizer.h"
+
+namespace quorvel::linux_audio {
+namespace {
+namespace fs = std::filesystem;
+
+class PocketSphinxModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = fs::temp_directory_path() /
+           ("quorvel-models-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    userModels = root / "home/Library/Application Support/Quorvel/models";
+    fs::create_directories(userModels);
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  static void touch(const fs::path& file) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << "x";
+  }
+  // The layout Debian uses for en-us: <name>/<name>/mdef, <name>.lm.bin, <dict>.dict.
+  static void makeModel(const fs::path& folder) {
+    const std::string name = folder.filename().string();
+    touch(folder / name / "mdef");
+    touch(folder / (name + ".lm.bin"));
+    touch(folder / "words.dict");
+  }
+
+  fs::path root;
+  fs::path userModels;
+};
+
+TEST_F(PocketSphinxModelTest, en_us_finds_the_debian_model_with_its_word_language_model) {
+  auto model = findSphinxModel("en-US", {userModels.string(), kSystemSphinxModelDir});
+  ASSERT_TRUE(model);
+  const std::string dir = std::string(kSystemSphinxModelDir) + "/en-us";
+  EXPECT_EQ(model->folder, dir);
+  EXPECT_EQ(model->acousticModel, dir + "/en-us");
+  EXPECT_EQ(model->languageModel, dir + "/en-us.lm.bin");
+  EXPECT_EQ(model->dictionary, dir + "/cmudict-en-us.dict");
+}
+
+TEST_F(PocketSphinxModelTest, looks_for_the_locale_before_its_language_and_user_before_system) {
+  makeModel(userModels / "ja");
+  auto byLanguage = findSphinxModel("ja-JP", {userModels.string(), kSystemSphinxModelDir});
+  ASSERT_TRUE(byLanguage);
+  EXPECT_EQ(byLanguage->folder, (userModels / "ja").string());
+
+  makeModel(userModels / "ja-JP");
+  auto byLocale = findSphinxModel("ja-JP", {userModels.string(), kSystemSphinxModelDir});
+  ASSERT_TRUE(byLocale);
+  EXPECT_EQ(byLocale->folder, (userModels / "ja-JP").string());
+
+  makeModel(userModels / "en-us");
+  auto userEnglish = findSphinxModel("en-US", {userModels.string(), kSystemSphinxModelDir});
+  ASSERT_TRUE(userEnglish);
+  EXPECT_EQ(userEnglish->folder, (userModels / "en-us").string());
+}
+
+TEST_F(PocketSphinxModelTest, an_incomplete_folder_is_no_model) {
+  touch(userModels / "de-DE/de-DE/mdef");
+  touch(userModels / "de-DE/de-DE.lm.bin");  // no dictionary
+  touch(userModels / "fr/fr/mdef");
+  touch(userModels / "fr/fr-phone.lm.bin");  // phones only, no words
+  touch(userModels / "fr/fr.dict");
+  touch(userModels / "it/it.lm.bin");  // no acoustic model
+  touch(userModels / "it/it.dict");
+  for (const char* locale : {"de-DE", "fr-FR", "it-IT"}) {
+    EXPECT_FALSE(findSphinxModel(locale, {userModels.string()})) << locale;
+  }
+}
+
+TEST_F(PocketSphinxModelTest, identifiers_that_could_leave_the_model_folders_find_nothing) {
+  makeModel(root / "escaped");
+  for (const char* locale : {"", "../escaped", "..", "en-US/../../escaped", "/tmp"}) {
+    EXPECT_TRUE(sphinxModelNames(locale).empty()) << locale;
+    EXPECT_FALSE(findSphinxModel(locale, {userModels.string()})) << locale;
+  }
+  EXPECT_EQ(sphinxModelNames("zh_Hant_HK"),
+            (std::vector<std::string>{"zh_Hant_HK", "zh-hant-hk", "zh-Hant-HK", "zh_hant_hk",
+                                      "zh_Hant", "zh-hant", "zh-Hant", "zh_hant", "zh"}));
+}
+
+TEST_F(PocketSphinxModelTest, factory_gives_a_recognizer_only_where_a_model_is_installed) {
+  testing::ThreadedMainQueue queue;
+  FixedHomeDirectory home((root / "home").string());
+  PocketSphinxRecognizerFactory factory(queue, home);
+
+  auto english = factory.recognizerFor("en-US");
+  ASSERT_TRUE(english);
+  EXPECT_TRUE(english->isAvailable());
+  EXPECT_FALSE(factory.recognizerFor("ko-KR"));
+  EXPECT_FALSE(factory.recognizerFor(""));
+
+  makeModel(userModels / "ko");
+  auto korean = factory.recognizerFor("ko-KR");
+  ASSERT_TRUE(korean);
+  EXPECT_EQ(static_cast<PocketSphinxRecognizer&>(*korean).model().folder,
+            (userModels / "ko").string());
+}
+
+}  // namespace
+}  // namespace quorvel::linux_audio

@@ -1,0 +1,231 @@
+#include "platform/linux/audio/pulse_audio_input.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fakes/threaded_main_queue.h"
+#include "linux_audio/allocation_counter.h"
+#include "linux_audio/speech_samples.h"
+#include "platform/linux/audio/pocketsphinx_recognizer.h"
+
+extern char** environ;
+
+namespace quorvel::linux_audio {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The first block comes after up to 2.3 s, then one every 256 ms.
+constexpr auto kBound = 60s;
+
+bool pulseSession() {
+  const char* flag = std::getenv("QUORVEL_TEST_PULSE");
+  return flag && std::string(flag) == "1";
+}
+
+#define REQUIRE_PULSE_SESSION() \
+  if (!pulseSession()) GTEST_SKIP() << "needs the PulseAudio of scripts/with-test-session"
+
+// Plays a raw 16 kHz mono recording into the null sink whose monitor is the default source.
+class Player {
+ public:
+  explicit Player(const std::string& rawFile) {
+    std::vector<std::string> args = {"paplay",       "-d",           "vmic",           "--raw",
+                                     "--rate=16000", "--channels=1", "--format=s16le", rawFile};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawnp(&pid_, "paplay", nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  }
+  ~Player() { wait(); }
+  bool started() const { return pid_ > 0; }
+  // Blocks until playback has ended; true when paplay succeeded.
+  bool wait() {
+    if (pid_ <= 0) return ok_;
+    int status = 0;
+    ok_ = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_ = -1;
+    return ok_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ok_ = false;
+};
+
+// What the tap saw, guarded for the test thread.
+struct TapLog {
+  std::mutex mutex;
+  std::condition_variable changed;
+  size_t buffers = 0;
+  size_t loudBuffers = 0;
+  size_t wrongSize = 0;
+  std::atomic<bool> stopReturned{false};
+  std::atomic<size_t> callsAfterStop{0};
+
+  void record(const AudioBuffer& b) {
+    if (stopReturned.load()) callsAfterStop.fetch_add(1);
+    double energy = 0;
+    for (size_t i = 0; i < b.frames; ++i) energy += double(b.samples[i]) * b.samples[i];
+    const double rms = b.frames ? std::sqrt(energy / double(b.frames)) : 0;
+    {
+      std::lock_guard lock(mutex);
+      ++buffers;
+      if (rms > 100) ++loudBuffers;
+      if (b.frames != 4096 || b.format.sampleRate != 16000 || b.format.channels != 1) ++wrongSize;
+    }
+    changed.notify_all();
+  }
+  template <class Pred>
+  bool waitFor(Pred pred) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, kBound, [&] { return pred(*this); });
+  }
+};
+
+TEST(PulseAudioInputTest, tap_receives_non_silent_4096_frame_blocks_of_what_the_source_hears) {
+  REQUIRE_PULSE_SESSION();
+  PulseAudioInput input;
+  TapLog log;
+  EXPECT_EQ(input.outputFormat(0).sampleRate, 16000);
+  input.installTap(0, 4096, input.outputFormat(0), [&](const AudioBuffer& b) { log.record(b); });
+  input.prepare();
+  auto error = input.start();
+  ASSERT_FALSE(error) << *error;
+  EXPECT_TRUE(input.isRunning());
+
+  Player player(testing::kSphinxTestData + "/goforward.raw");
+  ASSERT_TRUE(player.started());
+  EXPECT_TRUE(log.waitFor([](TapLog& l) { return l.loudBuffers >= 4; }));
+  EXPECT_TRUE(player.wait());
+
+  input.stop();
+  log.stopReturned = true;
+  input.removeTap(0);
+  EXPECT_FALSE(input.isRunning());
+  EXPECT_EQ(log.wrongSize, 0u);
+  EXPECT_EQ(log.callsAfterStop.load(), 0u);
+  // Stopping and removing again are harmless.
+  input.stop();
+  input.removeTap(0);
+}
+
+TEST(PulseAudioInputTest, session_of_tap_request_and_task_transcribes_the_played_recording) {
+  REQUIRE_PULSE_SESSION();
+  testing::ThreadedMainQueue queue;
+  auto model = findSphinxModel("en-US", {kSystemSphinxModelDir});
+  ASSERT_TRUE(model);
+  PocketSphinxRecognizer recognizer(queue, *model);
+  PulseAudioInput input;
+
+  std::shared_ptr<RecognitionRequest> request = recognizer.makeRequest();
+  std::string finalText;
+  bool ended = false;
+  auto task = recognizer.recognitionTask(request, [&](const auto& result, const auto& error) {
+    if (error) ended = true;
+    if (result && result->isFinal) {
+      finalText = result->formattedString;
+      ended = true;
+    }
+  });
+  TapLog log;
+  input.installTap(0, 4096, input.outputFormat(0), [&](const AudioBuffer& b) {
+    request->append(b);
+    log.record(b);
+  });
+  auto error = input.start();
+  ASSERT_FALSE(error) << *error;
+  {
+    Player player(testing::kSphinxTestData + "/goforward.raw");
+    ASSERT_TRUE(player.started());
+    ASSERT_TRUE(player.wait());
+  }
+  // What was played may still be on its way: take another second of the source.
+  size_t seen = 0;
+  {
+    std::lock_guard lock(log.mutex);
+    seen = log.buffers;
+  }
+  EXPECT_TRUE(log.waitFor([seen](TapLog& l) { return l.buffers >= seen + 4; }));
+  input.stop();
+  input.removeTap(0);
+  request->endAudio();
+
+  ASSERT_TRUE(queue.runUntil([&] { return ended; }, kBound));
+  EXPECT_EQ(finalText, "go forward ten meters");
+}
+
+TEST(PulseAudioInputTest, capture_loop_and_tap_allocate_nothing_per_buffer) {
+  REQUIRE_PULSE_SESSION();
+  PulseAudioInput input;
+  PocketSphinxRequest request;
+  std::atomic<uint64_t> allocations{0};
+  std::atomic<size_t> measured{0};
+  TapLog log;
+  uint64_t previous = 0;
+  bool first = true;
+  // Counts every allocation of the capture thread between two deliveries, the tap included.
+  input.installTap(0, 4096, input.outputFormat(0), [&](const AudioBuffer& b) {
+    const uint64_t now = testing::allocationsOnThisThread();
+    if (!first) {
+      allocations += now - previous;
+      ++measured;
+    }
+    first = false;
+    request.append(b);
+    previous = testing::allocationsOnThisThread();
+    log.record(b);
+  });
+  auto error = input.start();
+  ASSERT_FALSE(error) << *error;
+  EXPECT_TRUE(log.waitFor([](TapLog& l) { return l.buffers >= 9; }));
+  input.stop();
+  EXPECT_GE(measured.load(), 8u);
+  EXPECT_EQ(allocations.load(), 0u);
+}
+
+TEST(PulseAudioInputTest, start_without_a_sound_server_fails_with_a_clear_error) {
+  ::setenv("PULSE_SERVER", "unix:/nonexistent/quorvel-test/native", 1);
+  PulseAudioInput input;
+  input.installTap(0, 4096, input.outputFormat(0), [](const AudioBuffer&) {});
+  auto error = input.start();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->rfind("PulseAudio: cannot connect to the sound server: ", 0), 0u) << *error;
+  std::printf("%s\n", error->c_str());
+  EXPECT_FALSE(input.isRunning());
+  input.stop();
+  input.removeTap(0);
+  input.removeTap(0);
+  ::unsetenv("PULSE_SERVER");
+}
+
+TEST(PulseAudioInputTest, start_without_the_source_fails_with_a_clear_error) {
+  REQUIRE_PULSE_SESSION();
+  ::setenv("PULSE_SOURCE", "no-such-microphone", 1);
+  PulseAudioInput input;
+  auto error = input.start();
+  ::unsetenv("PULSE_SOURCE");
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->rfind("PulseAudio: no microphone to record from: ", 0), 0u) << *error;
+  std::printf("%s\n", error->c_str());
+  EXPECT_FALSE(input.isRunning());
+  // A later start with the source back works.
+  auto again = input.start();
+  EXPECT_FALSE(again) << *again;
+  input.stop();
+}
+
+}  // namespace
+}  // namespace quorvel::linux_audio
