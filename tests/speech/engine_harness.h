@@ -1,0 +1,150 @@
+// Builds a recording controller on fakes: a virtual-clock main queue, scripted permissions,
+// recognisers, microphone, web view and tray, and the real polisher and stores in a temporary
+// home whose HTTP client answers only when the test says so.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "fakes/fake_app_controller.h"
+#include "fakes/fake_audio_input.h"
+#include "fakes/fake_http_client.h"
+#include "fakes/fake_main_queue.h"
+#include "fakes/fake_script_evaluator.h"
+#include "fakes/fake_speech.h"
+#include "fakes/recording_console.h"
+#include "platform/calendar.h"
+#include "platform/file_system.h"
+#include "platform/home_directory.h"
+#include "speech/audio_engine.h"
+
+namespace quorvel::testing {
+
+// Page calls written out in full, for messages and texts that need no escaping.
+inline std::string errorCall(const std::string& message) {
+  return "console.error('[Native] " + message + "'); alert('" + message + "');";
+}
+inline std::string speechEvent(const std::string& text) {
+  return "window.dispatchEvent(new CustomEvent('speech_result', {detail: '" + text + "'}))";
+}
+inline std::string rawCall(const std::string& raw, const std::string& mode) {
+  return "if(typeof showRawAndStartPolish==='function'){showRawAndStartPolish('" + raw + "','" +
+         mode + "');}";
+}
+inline std::string resultCall(const std::string& raw, const std::string& polished,
+                              const std::string& mode) {
+  return "updateResult('" + raw + "', '" + polished + "', '" + mode + "');";
+}
+inline const std::string& noSpeechResetScript() {
+  static const std::string script =
+      "    clearInterval(recordingTimer);\n"
+      "    recordingTimer = null;\n"
+      "    clearInterval(_progressInterval);\n"
+      "    document.getElementById('processing').classList.remove('show');\n"
+      "    document.getElementById('rawText').textContent = '';\n"
+      "    document.getElementById('resultText').textContent = '';\n"
+      "    document.getElementById('footerStatus').textContent = _('error_no_speech');\n"
+      "    document.getElementById('recordBtn').disabled = false;\n"
+      "    document.getElementById('recordBtn').classList.remove('recording');\n"
+      "    document.getElementById('recordLabel').textContent = _('btn_record');\n"
+      "    state = 'idle';";
+  return script;
+}
+
+class FixedCalendar final : public Calendar {
+ public:
+  std::string today() const override { return "2026-12-06"; }
+};
+
+class TemporaryHome {
+ public:
+  TemporaryHome() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quorvel-engine-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TemporaryHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class EngineHarness : public ::testing::Test {
+ protected:
+  TemporaryHome home;
+  FixedHomeDirectory homeDirectory{home.path()};
+  FakeMainQueue queue;
+  RecordingConsole console;
+  FakeHttpClient http;
+  FixedCalendar calendar;
+  FakePermissionProvider permissions;
+  FakeSpeechRecognizerFactory recognizers{queue};
+  std::shared_ptr<FakeSpeechRecognizer> english = recognizers.support("en-US");
+  FakeAudioInput microphone;
+  DeepSeekPolisher polisher{homeDirectory, localFileSystem(), http, console};
+  HistoryStore history{homeDirectory, localFileSystem()};
+  UsageStore usage{homeDirectory, localFileSystem(), calendar};
+  std::shared_ptr<FakeScriptEvaluator> webView = std::make_shared<FakeScriptEvaluator>(queue);
+  std::shared_ptr<FakeAppController> app = std::make_shared<FakeAppController>();
+  std::shared_ptr<AudioEngine> engine;
+
+  void SetUp() override { engine = makeEngine(); }
+
+  std::shared_ptr<AudioEngine> makeEngine() {
+    auto made = std::make_shared<AudioEngine>(AudioEngineServices{
+        queue, recognizers, permissions, microphone, polisher, history, usage, console});
+    made->setWebView(webView);
+    made->setAppDelegate(app);
+    return made;
+  }
+
+  void send(const nlohmann::json& body) { engine->userContentControllerDidReceive(body); }
+  void startFromPage() { send({{"action", "start_recording"}}); }
+  void stopFromPage(const std::string& mode) {
+    send({{"action", "stop_recording"}, {"mode", mode}});
+  }
+  // Runs the main queue until nothing is due now.
+  void settle() { queue.runUntilIdle(); }
+
+  std::shared_ptr<FakeRecognitionTask> lastTask() const {
+    return english->tasks.empty() ? nullptr : english->tasks.back();
+  }
+
+  // Starts a session from the page with both permissions granted and clears the records.
+  std::shared_ptr<FakeRecognitionTask> recording() {
+    startFromPage();
+    settle();
+    clearRecords();
+    return lastTask();
+  }
+
+  void clearRecords() {
+    webView->clear();
+    app->calls.clear();
+    console.clear();
+    microphone.log.clear();
+  }
+
+  // Answers the oldest pending chat request with a polished text.
+  void polishReply(const std::string& content) {
+    http.reply(0, 200, nlohmann::json{{"choices", {{{"message", {{"content", content}}}}}}}.dump());
+  }
+
+  nlohmann::json usageRecord() const { return usage.load(); }
+
+  std::vector<std::string> lines() const { return console.lines(); }
+};
+
+}  // namespace quorvel::testing
