@@ -1,0 +1,360 @@
+#include "app/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fakes/fake_http_client.h"
+#include "fakes/fake_main_queue.h"
+#include "fakes/fake_shell.h"
+#include "fakes/fake_web_view.h"
+#include "fakes/recording_console.h"
+#include "web/page_calls.h"
+
+namespace quorvel {
+namespace {
+
+using testing::EventLog;
+using testing::FakeApplication;
+using testing::FakeClickMonitor;
+using testing::FakeHotKey;
+using testing::FakeMainQueue;
+using testing::FakePopover;
+using testing::FakeStatusItem;
+using testing::FakeWebView;
+
+// A page host that keeps the recorder's state in plain fields.
+class FakePageHost final : public PageHost {
+ public:
+  explicit FakePageHost(EventLog* log) : log_(log) {}
+  void loadView() override {
+    testing::note(log_, "page.load");
+    view = std::make_shared<FakeWebView>();
+    built = true;
+  }
+  std::shared_ptr<WebView> webView() const override { return view; }
+  bool hasRecorder() const override { return built; }
+  bool isRecording() const override { return recording; }
+  void setSpeechLocale(const std::string& identifier) override { locales.push_back(identifier); }
+  void toggleRecordingFromHotkey() override {
+    ++toggles;
+    popoverShownAtToggle = popoverShown ? popoverShown() : false;
+  }
+  std::string storedSpeechLocale() const override { return stored; }
+  void applyTheme(const std::string& theme) override { themes.push_back(theme); }
+
+  std::shared_ptr<FakeWebView> view;
+  bool built = false;
+  bool recording = false;
+  std::string stored = "en-US";
+  std::vector<std::string> locales, themes;
+  int toggles = 0;
+  bool popoverShownAtToggle = false;
+  std::function<bool()> popoverShown;
+
+ private:
+  EventLog* log_;
+};
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  AppDelegateTest()
+      : home_(std::filesystem::temp_directory_path() /
+              ("quorvel-app-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        homeDirectory_(home_.string()),
+        polisher_(homeDirectory_, localFileSystem(), http_, console_) {
+    std::filesystem::remove_all(home_);
+    std::filesystem::create_directories(home_);
+  }
+  ~AppDelegateTest() override { std::filesystem::remove_all(home_); }
+
+  std::shared_ptr<AppDelegate> launch() {
+    auto delegate = std::make_shared<AppDelegate>(AppDelegateServices{
+        .makeStatusItem =
+            [this] {
+              statusItem_ = std::make_shared<FakeStatusItem>(&log_);
+              testing::note(&log_, "tray.create");
+              return statusItem_;
+            },
+        .makePageHost =
+            [this](std::weak_ptr<AppControllerPort> controller) {
+              controllerSeenByHost_ = controller;
+              page_ = std::make_shared<FakePageHost>(&log_);
+              testing::note(&log_, "page.create");
+              return page_;
+            },
+        .makePopover =
+            [this] {
+              popover_ = std::make_shared<FakePopover>(&log_);
+              page_->popoverShown = [p = popover_.get()] { return p->isShown(); };
+              testing::note(&log_, "popover.create");
+              return popover_;
+            },
+        .clickMonitor = &clicks_,
+        .hotKey = hotKey_,
+        .application = application_,
+        .mainQueue = queue_,
+        .console = console_,
+        .polisher = polisher_,
+    });
+    delegate->applicationDidFinishLaunching();
+    return delegate;
+  }
+
+  std::filesystem::path configFile() const {
+    return home_ / "Library/Application Support/Quorvel/config.json";
+  }
+  void writeConfig(const std::string& text) {
+    std::filesystem::create_directories(configFile().parent_path());
+    std::ofstream(configFile()) << text;
+  }
+
+  std::filesystem::path home_;
+  FixedHomeDirectory homeDirectory_;
+  testing::FakeHttpClient http_;
+  testing::RecordingConsole console_;
+  DeepSeekPolisher polisher_;
+  EventLog log_;
+  FakeClickMonitor clicks_{&log_};
+  FakeHotKey hotKey_{&log_};
+  FakeApplication application_;
+  FakeMainQueue queue_;
+  std::shared_ptr<FakeStatusItem> statusItem_;
+  std::shared_ptr<FakePageHost> page_;
+  std::shared_ptr<FakePopover> popover_;
+  std::weak_ptr<AppControllerPort> controllerSeenByHost_;
+};
+
+TEST_F(AppDelegateTest, launch_builds_everything_in_order_and_leaves_the_popover_closed) {
+  auto delegate = launch();
+  EXPECT_EQ(log_,
+            (EventLog{"tray.create", "tray.icon", "tray.activate-handler", "tray.menu-provider",
+                      "page.create", "page.load", "popover.create", "popover.size",
+                      "popover.content", "clicks.install", "hotkey.register"}));
+  EXPECT_EQ(popover_->width, 440);
+  EXPECT_EQ(popover_->height, 420);
+  EXPECT_EQ(popover_->content, page_->view);
+  EXPECT_FALSE(popover_->shown);
+  EXPECT_FALSE(popover_->closesOnFocusLoss);
+  EXPECT_TRUE(delegate->contextMenu().has_value());
+  EXPECT_EQ(controllerSeenByHost_.lock().get(), delegate.get());
+  EXPECT_EQ(hotKey_.key, "F6");
+  EXPECT_EQ(console_.lines(), std::vector<std::string>{"[Hotkey] F6 global hotkey registered"});
+  EXPECT_FALSE(statusItem_->toolTip.has_value());
+}
+
+TEST_F(AppDelegateTest, refused_hotkey_prints_the_status_and_launch_still_completes) {
+  hotKey_.status = -9878;
+  clicks_.available = false;
+  auto delegate = launch();
+  EXPECT_EQ(console_.lines(),
+            std::vector<std::string>{"[Hotkey] Failed to register F6 hotkey: -9878"});
+  EXPECT_TRUE(popover_->closesOnFocusLoss);  // nothing else would close it
+  EXPECT_EQ(hotKey_.registrations, 1);
+}
+
+TEST_F(AppDelegateTest, left_clicks_toggle_the_popover_at_the_tray_item) {
+  auto delegate = launch();
+  statusItem_->leftClick();
+  EXPECT_TRUE(popover_->shown);
+  ASSERT_TRUE(popover_->anchor.has_value());
+  EXPECT_EQ(popover_->anchor->x, 600);
+  statusItem_->leftClick();
+  EXPECT_FALSE(popover_->shown);
+  statusItem_->leftClick();
+  EXPECT_TRUE(popover_->shown);
+  delegate->showPopover();
+  EXPECT_EQ(popover_->shows, 2);  // showing an open popover changes nothing
+  EXPECT_TRUE(page_->view->scripts.empty());
+}
+
+TEST_F(AppDelegateTest, clicks_elsewhere_close_only_an_open_popover) {
+  auto delegate = launch();
+  clicks_.clickElsewhere();
+  EXPECT_EQ(popover_->closes, 0);
+  delegate->showPopover();
+  clicks_.clickElsewhere();
+  EXPECT_FALSE(popover_->shown);
+  EXPECT_EQ(popover_->closes, 1);
+}
+
+TEST_F(AppDelegateTest, f6_opens_the_popover_toggles_the_page_and_sets_the_badge) {
+  auto delegate = launch();
+  hotKey_.pressKey();
+  EXPECT_EQ(page_->toggles, 0);  // presses are handled on the main queue
+  queue_.runUntilIdle();
+  EXPECT_TRUE(popover_->shown);
+  EXPECT_TRUE(page_->popoverShownAtToggle);
+  EXPECT_EQ(page_->toggles, 1);
+  EXPECT_EQ(statusItem_->toolTip, "Recording...");
+  EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
+
+  page_->recording = true;
+  hotKey_.pressKey();
+  queue_.runUntilIdle();
+  EXPECT_TRUE(popover_->shown);  // F6 never closes it
+  EXPECT_EQ(popover_->shows, 1);
+  EXPECT_EQ(page_->toggles, 2);
+  EXPECT_EQ(statusItem_->toolTip, "Quorvel");
+  EXPECT_EQ(statusItem_->image, StatusImage::MenuBarIcon);
+}
+
+TEST_F(AppDelegateTest, two_quick_presses_each_read_the_recording_state_anew) {
+  auto delegate = launch();
+  hotKey_.pressKey();
+  hotKey_.pressKey();
+  queue_.advance(0.0);
+  EXPECT_EQ(page_->toggles, 2);
+  // The fake's state never changed: both presses saw "not recording".
+  EXPECT_EQ(statusItem_->toolTip, "Recording...");
+  EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
+}
+
+const MenuItem& findItem(const MenuModel& menu, const std::string& title) {
+  for (const auto& item : menu) {
+    if (item.title == title) return item;
+  }
+  throw std::runtime_error("no menu item " + title);
+}
+
+TEST_F(AppDelegateTest, menu_has_the_languages_themes_about_and_quit_in_order) {
+  auto delegate = launch();
+  MenuModel menu = statusItem_->rightClick();
+  ASSERT_EQ(menu.size(), 6u);
+  EXPECT_EQ(menu[0].title, "Language");
+  EXPECT_EQ(menu[0].kind, MenuItem::Kind::Submenu);
+  EXPECT_EQ(menu[1].title, "Theme");
+  EXPECT_EQ(menu[2].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[3].title, "About Quorvel v1.1.0");
+  EXPECT_EQ(menu[4].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[5].title, "Quit Quorvel");
+  EXPECT_EQ(menu[5].accelerator, "<Control>q");
+
+  std::vector<std::string> titles;
+  for (const auto& item : menu[0].submenu) titles.push_back(item.title);
+  EXPECT_EQ(titles,
+            (std::vector<std::string>{
+                "中文 (Chinese)", "English", "日本語 (Japanese)", "한국어 (Korean)",
+                "Español (Spanish)", "Français (French)", "Deutsch (German)",
+                "Português (Portuguese)", "Русский (Russian)", "العربية (Arabic)", "हिन्दी (Hindi)",
+                "Italiano (Italian)", "ภาษาไทย (Thai)", "Tiếng Việt (Vietnamese)",
+                "Bahasa (Indonesian)", "Türkçe (Turkish)", "粵語 (Cantonese)"}));
+  ASSERT_EQ(menu[1].submenu.size(), 2u);
+  EXPECT_EQ(menu[1].submenu[0].title, "Light");
+  EXPECT_EQ(menu[1].submenu[1].title, "Dark");
+}
+
+std::vector<std::string> checkedTitles(const MenuModel& menu) {
+  std::vector<std::string> checked;
+  for (const auto& item : menu) {
+    if (item.checked) checked.push_back(item.title);
+    for (const auto& inner : checkedTitles(item.submenu)) checked.push_back(inner);
+  }
+  return checked;
+}
+
+TEST_F(AppDelegateTest, first_run_checks_english_and_light_only) {
+  auto delegate = launch();
+  EXPECT_EQ(checkedTitles(statusItem_->rightClick()),
+            (std::vector<std::string>{"English", "Light"}));
+}
+
+TEST_F(AppDelegateTest, checks_follow_the_stored_choices_at_every_build) {
+  writeConfig(R"({"theme": "dark"})");
+  auto delegate = launch();
+  page_->stored = "zh-HK";
+  EXPECT_EQ(checkedTitles(statusItem_->rightClick()),
+            (std::vector<std::string>{"粵語 (Cantonese)", "Dark"}));
+  writeConfig(R"({"theme": "sepia"})");
+  page_->stored = "xx-YY";
+  EXPECT_TRUE(checkedTitles(statusItem_->rightClick()).empty());
+  writeConfig(R"({"theme": 7})");
+  EXPECT_EQ(checkedTitles(statusItem_->rightClick()), std::vector<std::string>{"Light"});
+}
+
+TEST_F(AppDelegateTest, choosing_chinese_sets_the_locale_and_the_page_language) {
+  auto delegate = launch();
+  auto menu = statusItem_->rightClick();
+  findItem(menu[0].submenu, "中文 (Chinese)").action();
+  findItem(menu[0].submenu, "English").action();
+  EXPECT_EQ(page_->locales, (std::vector<std::string>{"zh-Hans", "en-US"}));
+  EXPECT_EQ(page_->view->scripts,
+            (std::vector<std::string>{page::setLanguage("zh"), page::setLanguage("en")}));
+}
+
+TEST_F(AppDelegateTest, languages_without_a_page_language_leave_the_page_alone) {
+  auto delegate = launch();
+  auto menu = statusItem_->rightClick();
+  findItem(menu[0].submenu, "日本語 (Japanese)").action();
+  findItem(menu[0].submenu, "粵語 (Cantonese)").action();
+  EXPECT_EQ(page_->locales, (std::vector<std::string>{"ja-JP", "zh-HK"}));
+  EXPECT_TRUE(page_->view->scripts.empty());
+}
+
+TEST_F(AppDelegateTest, choosing_dark_stores_it_keeping_other_keys_and_switches_the_page) {
+  writeConfig(R"({"deepseek_api_key": "sk-1", "speech_locale": "de-DE", "theme": 3})");
+  auto delegate = launch();
+  findItem(statusItem_->rightClick()[1].submenu, "Dark").action();
+  auto config = nlohmann::json::parse(readFile(configFile()));
+  EXPECT_EQ(config,
+            nlohmann::json::parse(
+                R"({"deepseek_api_key": "sk-1", "speech_locale": "de-DE", "theme": "dark"})"));
+  EXPECT_EQ(page_->themes, std::vector<std::string>{"dark"});
+  EXPECT_EQ(checkedTitles(statusItem_->rightClick()[1].submenu), std::vector<std::string>{"Dark"});
+
+  findItem(statusItem_->rightClick()[1].submenu, "Light").action();
+  EXPECT_EQ(nlohmann::json::parse(readFile(configFile()))["theme"], "light");
+  EXPECT_EQ(page_->themes, (std::vector<std::string>{"dark", "light"}));
+}
+
+TEST_F(AppDelegateTest, about_shows_the_version_box_and_quit_ends_the_application) {
+  auto delegate = launch();
+  auto menu = statusItem_->rightClick();
+  menu[3].action();
+  ASSERT_EQ(application_.alerts.size(), 1u);
+  EXPECT_EQ(application_.alerts[0].title, "Quorvel");
+  EXPECT_EQ(application_.alerts[0].body,
+            "Version 1.1.0\n\nVoice to polished text.\nPowered by PocketSphinx Speech "
+            "Recognition & DeepSeek.");
+  EXPECT_EQ(application_.alerts[0].button, "OK");
+  EXPECT_EQ(application_.quits, 0);
+  menu[5].action();
+  EXPECT_EQ(application_.quits, 1);
+}
+
+TEST_F(AppDelegateTest, recording_side_sets_badge_and_tool_tip_through_the_port) {
+  auto delegate = launch();
+  AppControllerPort& port = *delegate;
+  port.setStatusToolTip("Recording...");
+  port.showStatusBarBadge(true);
+  port.showStatusBarBadge(true);
+  EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
+  port.showStatusBarBadge(false);
+  EXPECT_EQ(statusItem_->image, StatusImage::MenuBarIcon);
+  EXPECT_EQ(statusItem_->toolTip, "Recording...");
+  port.showPopover();
+  EXPECT_TRUE(port.isPopoverShown());
+  port.closePopover();
+  EXPECT_FALSE(port.isPopoverShown());
+}
+
+TEST_F(AppDelegateTest, menu_actions_do_nothing_once_the_controller_is_gone) {
+  auto delegate = launch();
+  auto menu = statusItem_->rightClick();
+  delegate.reset();
+  menu[5].action();
+  EXPECT_EQ(application_.quits, 0);
+}
+
+}  // namespace
+}  // namespace quorvel
