@@ -26,14 +26,20 @@ class PocketSphinxModelTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root); }
 
-  static void touch(const fs::path& file) {
+  static void touch(const fs::path& file, const std::string& content = "x") {
     fs::create_directories(file.parent_path());
-    std::ofstream(file) << "x";
+    std::ofstream(file) << content;
+  }
+  static void makeAcousticModel(const fs::path& folder) {
+    touch(folder / "mdef", "BMDF");
+    for (const char* name : {"means", "variances", "transition_matrices"}) {
+      touch(folder / name, "s3\nversion 1.0\n");
+    }
   }
   // The layout Debian uses for en-us: <name>/<name>/mdef, <name>.lm.bin, <dict>.dict.
   static void makeModel(const fs::path& folder) {
     const std::string name = folder.filename().string();
-    touch(folder / name / "mdef");
+    makeAcousticModel(folder / name);
     touch(folder / (name + ".lm.bin"));
     touch(folder / "words.dict");
   }
@@ -69,15 +75,20 @@ TEST_F(PocketSphinxModelTest, looks_for_the_locale_before_its_language_and_user_
   EXPECT_EQ(userEnglish->folder, (userModels / "en-us").string());
 }
 
-TEST_F(PocketSphinxModelTest, an_incomplete_folder_is_no_model) {
-  touch(userModels / "de-DE/de-DE/mdef");
+TEST_F(PocketSphinxModelTest, an_incomplete_or_malformed_folder_is_no_model) {
+  makeAcousticModel(userModels / "de-DE/de-DE");
   touch(userModels / "de-DE/de-DE.lm.bin");  // no dictionary
-  touch(userModels / "fr/fr/mdef");
+  makeAcousticModel(userModels / "fr/fr");
   touch(userModels / "fr/fr-phone.lm.bin");  // phones only, no words
   touch(userModels / "fr/fr.dict");
   touch(userModels / "it/it.lm.bin");  // no acoustic model
   touch(userModels / "it/it.dict");
-  for (const char* locale : {"de-DE", "fr-FR", "it-IT"}) {
+  // Garbage where the acoustic model should be: pocketsphinx would end the process on it.
+  makeModel(userModels / "pt");
+  touch(userModels / "pt/pt/mdef", "not a model definition");
+  makeModel(userModels / "ru");
+  touch(userModels / "ru/ru/means", "");
+  for (const char* locale : {"de-DE", "fr-FR", "it-IT", "pt-BR", "ru-RU"}) {
     EXPECT_FALSE(findSphinxModel(locale, {userModels.string()})) << locale;
   }
 }

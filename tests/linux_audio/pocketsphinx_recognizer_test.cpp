@@ -1,9 +1,11 @@
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -236,6 +238,31 @@ TEST_F(PocketSphinxRecognizerTest, a_request_of_another_recognizer_is_refused_wi
   ASSERT_TRUE(queue.runUntil([&] { return c.ended(); }, kBound));
   ASSERT_EQ(c.deliveries.size(), 1u);
   EXPECT_TRUE(c.deliveries[0].error);
+}
+
+TEST(PocketSphinxRecognizerLoadTest,
+     a_model_that_fails_to_load_reports_an_error_and_is_unavailable) {
+  const std::string garbage =
+      ::testing::TempDir() + "quorvel-garbage-" + std::to_string(::getpid()) + ".lm.bin";
+  std::ofstream(garbage) << "not a language model";
+  SphinxModel broken = debianModel();
+  broken.folder = "/broken/model";
+  broken.languageModel = garbage;
+  ThreadedMainQueue queue;
+  PocketSphinxRecognizer recognizer(queue, broken);
+  EXPECT_TRUE(recognizer.isAvailable()) << "nothing has been tried yet";
+
+  Collector c;
+  auto request = recognizer.makeRequest();
+  auto task = recognizer.recognitionTask(request, c.handler());
+  feed(*request, testing::goForward().samples);
+  ASSERT_TRUE(queue.runUntil([&] { return c.ended(); }, kBound));
+  std::remove(garbage.c_str());
+  ASSERT_EQ(c.deliveries.size(), 1u);
+  ASSERT_TRUE(c.deliveries[0].error);
+  EXPECT_EQ(c.deliveries[0].error->description,
+            "Speech model could not be loaded from /broken/model");
+  EXPECT_FALSE(recognizer.isAvailable());
 }
 
 TEST(PocketSphinxRequestTest, append_allocates_nothing_even_when_the_ring_is_full) {

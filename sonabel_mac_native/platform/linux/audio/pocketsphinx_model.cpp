@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace quorvel::linux_audio {
@@ -67,6 +68,24 @@ std::string pickFile(const std::vector<fs::directory_entry>& files, const std::s
   return fallback;
 }
 
+bool startsWith(const fs::path& file, const std::string& magic) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(magic.size(), '\0');
+  return in.read(head.data(), static_cast<std::streamsize>(head.size())) && head == magic;
+}
+
+// pocketsphinx ends the whole process on a malformed acoustic model instead of reporting it,
+// so only folders whose files carry the sphinx headers count: binary ("BMDF") or text ("0.3")
+// model definition, and "s3" parameter files.
+bool looksLikeAcousticModel(const fs::path& folder) {
+  const fs::path mdef = folder / "mdef";
+  if (!startsWith(mdef, "BMDF") && !startsWith(mdef, "0.3")) return false;
+  for (const char* name : {"means", "variances", "transition_matrices"}) {
+    if (!startsWith(folder / name, "s3\n")) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> sphinxModelNames(const std::string& localeIdentifier) {
@@ -99,7 +118,7 @@ std::optional<SphinxModel> sphinxModelIn(const std::string& folder) {
   SphinxModel model;
   model.folder = folder;
   for (const auto& entry : files) {
-    if (entry.is_directory(ec) && fs::is_regular_file(entry.path() / "mdef", ec)) {
+    if (entry.is_directory(ec) && looksLikeAcousticModel(entry.path())) {
       if (model.acousticModel.empty() || entry.path().filename() == stem) {
         model.acousticModel = entry.path().string();
       }

@@ -1,11 +1,12 @@
 // Finds the pocketsphinx model for a speech locale identifier.
 //
-// A model folder holds an acoustic model (a subfolder with an "mdef" file), a language model
+// A model folder holds an acoustic model (a subfolder with "mdef", "means", "variances" and
+// "transition_matrices" that carry the sphinx file headers), a language model
 // ("*.lm.bin", "*.lm" or "*.lm.dmp") and a pronunciation dictionary ("*.dict" or "*.dic").
 // Folders are looked up by the whole identifier, then by ever shorter prefixes down to the
 // language ("ja-JP", then "ja"), first under the user's models folder, then under the system's
-// pocketsphinx model folder. Missing: no checks that the files are readable models; a broken
-// model is only noticed when the decoder loads it.
+// pocketsphinx model folder. Missing: a full check of the files; a model whose headers are
+// right but whose contents are corrupt can still make pocketsphinx end the process.
 #pragma once
 
 #include <optional>
