@@ -170,6 +170,39 @@ void PageHarness::settle() {
   }
 }
 
+void PageHarness::clickAt(double x, double y) {
+  GdkWindow* target = gtk_widget_get_window(GTK_WIDGET(view_));
+  GdkDevice* pointer =
+      gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+  for (GdkEventType type : {GDK_MOTION_NOTIFY, GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+    GdkEvent* event = gdk_event_new(type);
+    if (type == GDK_MOTION_NOTIFY) {
+      event->motion.window = GDK_WINDOW(g_object_ref(target));
+      event->motion.x = x;
+      event->motion.y = y;
+      event->motion.time = GDK_CURRENT_TIME;
+    } else {
+      event->button.window = GDK_WINDOW(g_object_ref(target));
+      event->button.x = x;
+      event->button.y = y;
+      event->button.button = 1;
+      event->button.time = GDK_CURRENT_TIME;
+    }
+    gdk_event_set_device(event, pointer);
+    gtk_widget_event(GTK_WIDGET(view_), event);
+    gdk_event_free(event);
+  }
+  settle();
+}
+
+std::optional<std::string> PageHarness::clipboardText() {
+  gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+  if (!text) return std::nullopt;
+  std::string out(text);
+  g_free(text);
+  return out;
+}
+
 std::optional<std::pair<int, int>> PageHarness::snapshot(const std::string& pngPath) {
   Pending pending;
   webkit_web_view_get_snapshot(view_, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE,

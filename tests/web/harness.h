@@ -44,6 +44,11 @@ class PageHarness {
   // Lets pending main-context work (messages posted by the page) arrive.
   void settle();
 
+  // A real pointer click at a point of the view, as the user's hand would give it.
+  void clickAt(double x, double y);
+  // The text on the clipboard, or nothing.
+  std::optional<std::string> clipboardText();
+
   // Writes a PNG of what the view shows; returns the image size on success.
   std::optional<std::pair<int, int>> snapshot(const std::string& pngPath);
 

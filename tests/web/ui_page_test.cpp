@@ -293,6 +293,34 @@ TEST_F(UiPage, character_counts_are_user_perceived_characters) {
   EXPECT_EQ(text("rawCount"), "\xC2\xB7 2 chars");
 }
 
+TEST_F(UiPage, every_control_has_an_accessible_name_and_keys_move_choices) {
+  EXPECT_EQ(js("Array.from(document.querySelectorAll('button, input')).filter(e => "
+               "!(e.getAttribute('aria-label') || e.textContent.trim() || (e.labels && "
+               "e.labels.length))).map(e => e.id || e.className)"),
+            json::array());
+  run("document.querySelector('[data-mode=Extract]').focus(); "
+      "document.activeElement.dispatchEvent(new KeyboardEvent('keydown', {key: 'ArrowRight', "
+      "bubbles: true}))");
+  EXPECT_EQ(js("document.activeElement.dataset.mode"), "Verbatim");
+  EXPECT_EQ(js("mode"), "Verbatim");
+  run("document.getElementById('tab-dictate').focus(); "
+      "document.activeElement.dispatchEvent(new KeyboardEvent('keydown', {key: 'End', "
+      "bubbles: true}))");
+  EXPECT_EQ(js("document.getElementById('panel-usage').hidden"), false);
+  EXPECT_EQ(js("document.getElementById('panel-dictate').hidden"), true);
+}
+
+TEST_F(UiPage, copy_buttons_put_their_text_on_the_clipboard) {
+  dictate("raw words", "Polished \"words\" it's");
+  const json box =
+      js("(function () { var r = document.getElementById('copyResultBtn')"
+         ".getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; })()");
+  page.clickAt(box[0].get<double>(), box[1].get<double>());
+  EXPECT_TRUE(page.waitFor([&] { return text("footerStatus") == "Copied to the clipboard."; }))
+      << text("footerStatus");
+  EXPECT_EQ(page.clipboardText(), "Polished \"words\" it's");
+}
+
 // Screenshots of each theme and language, with a result, history and usage on screen, written to
 // <build>/screenshots/ for people to look at.
 class UiScreenshots : public UiPage,
