@@ -17,6 +17,7 @@
 
 #include "fakes/threaded_main_queue.h"
 #include "linux_audio/allocation_counter.h"
+#include "linux_audio/microphone_lock.h"
 #include "linux_audio/speech_samples.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 
@@ -97,6 +98,8 @@ struct TapLog {
 
 TEST(PulseAudioInputTest, tap_receives_non_silent_4096_frame_blocks_of_what_the_source_hears) {
   REQUIRE_PULSE_SESSION();
+  testing::MicrophoneLock microphone;
+  ASSERT_TRUE(microphone.held());
   PulseAudioInput input;
   TapLog log;
   EXPECT_EQ(input.outputFormat(0).sampleRate, 16000);
@@ -124,6 +127,8 @@ TEST(PulseAudioInputTest, tap_receives_non_silent_4096_frame_blocks_of_what_the_
 
 TEST(PulseAudioInputTest, session_of_tap_request_and_task_transcribes_the_played_recording) {
   REQUIRE_PULSE_SESSION();
+  testing::MicrophoneLock microphone;
+  ASSERT_TRUE(microphone.held());
   testing::ThreadedMainQueue queue;
   auto model = findSphinxModel("en-US", {kSystemSphinxModelDir});
   ASSERT_TRUE(model);
