@@ -24,7 +24,11 @@ struct ChatError {
 };
 
 // Called once: success (text, no error), transport failure (no text, the error) or an unusable
-// reply (neither).
+// reply (neither). It runs on the HTTP worker thread, except that it runs synchronously, before
+// polish/edit return, for a mode without a prompt (the text itself), an unparseable URL
+// (neither), and a request refused before sending (an error): a "deepseek_api_key" holding a
+// control character, or an "api_base_url"/"relay_url" that is neither https:// nor http:// to
+// this machine.
 using ChatCompletion =
     std::function<void(std::optional<std::string> text, std::optional<ChatError> error)>;
 

@@ -70,9 +70,11 @@ int closedPort() {
   return ntohs(address.sin_port);
 }
 
+const std::string kNotUTF8 = "\xff\xfe not utf-8";
+
 TEST(CurlHttpClient, posts_headers_and_body_and_hands_back_status_and_bytes_on_worker_thread) {
   LoopbackHttpServer server;
-  server.script({201, std::string("\xff\xfe not utf-8", 14)});
+  server.script({201, kNotUTF8});
   CurlHttpClient client;
   Results results;
   client.send(post(server.url("/chat/completions"), R"({"a":1})"), results.completion());
@@ -88,7 +90,7 @@ TEST(CurlHttpClient, posts_headers_and_body_and_hands_back_status_and_bytes_on_w
   auto result = results.all()[0];
   EXPECT_FALSE(result.error);
   EXPECT_EQ(result.status, 201);
-  EXPECT_EQ(result.body, std::string("\xff\xfe not utf-8", 14));
+  EXPECT_EQ(result.body, kNotUTF8);
   EXPECT_NE(results.threads()[0], std::this_thread::get_id());
 }
 
