@@ -18,13 +18,15 @@ int nextSerial() {
   return ++serial;
 }
 
-bool underGnomeShell() {
+// Desktops whose tray opens the menu on a left click and keeps Activate for a double click or
+// not at all.
+bool leftClickOpensMenu() {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
   if (desktop == nullptr) return false;
   gchar* lower = g_ascii_strdown(desktop, -1);
-  const bool gnome = std::strstr(lower, "gnome") != nullptr;
+  const bool yes = std::strstr(lower, "gnome") != nullptr || std::strstr(lower, "unity") != nullptr;
   g_free(lower);
-  return gnome;
+  return yes;
 }
 
 }  // namespace
@@ -51,7 +53,7 @@ SniStatusItem::SniStatusItem(GDBusConnection* connection, Options options)
     g_signal_connect(settings, "notify::gtk-application-prefer-dark-theme",
                      G_CALLBACK(onThemeChanged), this);
   }
-  if (options.openRowInMenu.value_or(underGnomeShell())) {
+  if (options.openRowInMenu.value_or(leftClickOpensMenu())) {
     MenuItem open;
     open.title = "Open Quorvel";
     std::weak_ptr<SniStatusItem*> weak = self_;

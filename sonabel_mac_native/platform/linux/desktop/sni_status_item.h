@@ -6,8 +6,8 @@
 // again every time the watcher's name appears, Activate and SecondaryActivate (the activate
 // handler), ContextMenu (a GtkMenu drawn here), the icon pixmaps at scale 1 and 2 (redrawn when
 // the GTK theme changes), the tool tip, NewIcon / NewToolTip, and the menu at /MenuBar.
-// GNOME Shell's AppIndicator opens the menu on a left click, so there the menu starts with an
-// "Open Quorvel" row that acts like a left click elsewhere.
+// GNOME Shell's AppIndicator (and Unity) open the menu on a left click, so there the menu starts
+// with an "Open Quorvel" row that acts like a left click elsewhere.
 // Missing: Scroll does nothing; no attention or overlay icons; the item never changes Status.
 // Main thread only: bus callbacks arrive on the default main context.
 #pragma once
@@ -30,8 +30,8 @@ namespace quorvel::tray {
 class SniStatusItem final : public StatusItem {
  public:
   struct Options {
-    // Whether the menu starts with "Open Quorvel"; unset means: only under GNOME Shell
-    // (XDG_CURRENT_DESKTOP names GNOME).
+    // Whether the menu starts with "Open Quorvel"; unset means: only where XDG_CURRENT_DESKTOP
+    // names GNOME or Unity.
     std::optional<bool> openRowInMenu;
   };
 

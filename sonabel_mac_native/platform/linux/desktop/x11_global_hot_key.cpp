@@ -3,6 +3,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 #include <gdk/gdkx.h>
 
 #include <utility>
@@ -10,7 +11,11 @@
 namespace quorvel {
 namespace {
 
-constexpr unsigned kLockStates[] = {0, Mod2Mask, LockMask, Mod2Mask | LockMask};
+// NumLock is Mod2 on nearly every keymap, but the keymap is what decides.
+unsigned numLockMask(Display* xdisplay) {
+  const unsigned mask = XkbKeysymToModifiers(xdisplay, XK_Num_Lock);
+  return mask != 0 ? mask : Mod2Mask;
+}
 
 }  // namespace
 
@@ -39,7 +44,9 @@ int X11GlobalHotKey::registerHotKey(const std::string& keyName, std::function<vo
   GdkWindow* root = gdk_get_default_root_window();
   const Window xroot = GDK_WINDOW_XID(root);
   gdk_x11_display_error_trap_push(display);
-  for (unsigned state : kLockStates) {
+  const unsigned numLock = numLockMask(xdisplay);
+  lockStates_ = {0, numLock, LockMask, numLock | LockMask};
+  for (unsigned state : lockStates_) {
     XGrabKey(xdisplay, code, state, xroot, False, GrabModeAsync, GrabModeAsync);
   }
   const int error = gdk_x11_display_error_trap_pop(display);
@@ -61,7 +68,7 @@ void X11GlobalHotKey::ungrab() {
   Display* xdisplay = GDK_DISPLAY_XDISPLAY(display_);
   const Window xroot = GDK_WINDOW_XID(gdk_get_default_root_window());
   gdk_x11_display_error_trap_push(display_);
-  for (unsigned state : kLockStates) XUngrabKey(xdisplay, keycode_, state, xroot);
+  for (unsigned state : lockStates_) XUngrabKey(xdisplay, keycode_, state, xroot);
   gdk_x11_display_error_trap_pop_ignored(display_);
 }
 
