@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -214,6 +217,30 @@ TEST(PulseAudioInputTest, start_without_a_sound_server_fails_with_a_clear_error)
   input.removeTap(0);
   input.removeTap(0);
   ::unsetenv("PULSE_SERVER");
+}
+
+TEST(PulseAudioInputTest, start_against_a_server_that_never_answers_fails_instead_of_hanging) {
+  // A socket that accepts connections into its backlog and never says a word.
+  const std::string path = ::testing::TempDir() + "quorvel-mute-" + std::to_string(::getpid());
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof(address.sun_path));
+  std::copy(path.begin(), path.end(), address.sun_path);
+  ::unlink(path.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ::setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+
+  PulseAudioInput input("Quorvel", 0.3);
+  auto error = input.start();
+  ::unsetenv("PULSE_SERVER");
+  ::close(listener);
+  ::unlink(path.c_str());
+  ASSERT_TRUE(error);
+  EXPECT_EQ(*error, "PulseAudio: the sound server did not answer");
+  EXPECT_FALSE(input.isRunning());
 }
 
 TEST(PulseAudioInputTest, start_without_the_source_fails_with_a_clear_error) {

@@ -34,8 +34,8 @@ class MainloopLock {
 
 }  // namespace
 
-PulseAudioInput::PulseAudioInput(std::string applicationName)
-    : applicationName_(std::move(applicationName)) {}
+PulseAudioInput::PulseAudioInput(std::string applicationName, double connectTimeout)
+    : applicationName_(std::move(applicationName)), connectTimeout_(connectTimeout) {}
 
 PulseAudioInput::~PulseAudioInput() {
   stop();
@@ -85,7 +85,6 @@ void PulseAudioInput::stop() {
 }
 
 std::optional<std::string> PulseAudioInput::connect() {
-  delivered_.store(0, std::memory_order_relaxed);
   filled_ = 0;
   mainloop_ = pa_threaded_mainloop_new();
   if (!mainloop_) return "PulseAudio: cannot create the capture thread";
@@ -100,9 +99,15 @@ std::optional<std::string> PulseAudioInput::connect() {
   if (pa_threaded_mainloop_start(mainloop_) < 0) return "PulseAudio: cannot start capture thread";
 
   MainloopLock lock(mainloop_);
+  timedOut_ = false;
+  connectTimer_ = pa_context_rttime_new(
+      context_, pa_rtclock_now() + static_cast<pa_usec_t>(connectTimeout_ * PA_USEC_PER_SEC),
+      &PulseAudioInput::onConnectTimeout, this);
+  const std::string timeoutError = "PulseAudio: the sound server did not answer";
   for (;;) {
     const pa_context_state_t state = pa_context_get_state(context_);
     if (state == PA_CONTEXT_READY) break;
+    if (timedOut_) return timeoutError;
     if (!PA_CONTEXT_IS_GOOD(state)) {
       return std::string("PulseAudio: cannot connect to the sound server: ") +
              pa_strerror(pa_context_errno(context_));
@@ -134,19 +139,28 @@ std::optional<std::string> PulseAudioInput::connect() {
   for (;;) {
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (state == PA_STREAM_READY) break;
+    if (timedOut_) return timeoutError;
     if (!PA_STREAM_IS_GOOD(state)) {
       return std::string("PulseAudio: no microphone to record from: ") +
              pa_strerror(pa_context_errno(context_));
     }
     pa_threaded_mainloop_wait(mainloop_);
   }
+  freeConnectTimer();
   return std::nullopt;
+}
+
+// Under the mainloop lock.
+void PulseAudioInput::freeConnectTimer() {
+  if (connectTimer_) pa_threaded_mainloop_get_api(mainloop_)->time_free(connectTimer_);
+  connectTimer_ = nullptr;
 }
 
 void PulseAudioInput::teardown() {
   if (!mainloop_) return;
   {
     MainloopLock lock(mainloop_);
+    freeConnectTimer();
     if (stream_) {
       pa_stream_set_read_callback(stream_, nullptr, nullptr);
       pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -170,6 +184,13 @@ void PulseAudioInput::teardown() {
 
 void PulseAudioInput::onContextState(pa_context*, void* self) {
   pa_threaded_mainloop_signal(static_cast<PulseAudioInput*>(self)->mainloop_, 0);
+}
+
+void PulseAudioInput::onConnectTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                                       void* self) {
+  auto* input = static_cast<PulseAudioInput*>(self);
+  input->timedOut_ = true;
+  pa_threaded_mainloop_signal(input->mainloop_, 0);
 }
 
 void PulseAudioInput::onStreamState(pa_stream*, void* self) {
@@ -198,10 +219,7 @@ void PulseAudioInput::read() {
         frames -= take;
         if (filled_ == block_.size()) {
           filled_ = 0;
-          if (tap_) {
-            tap_(AudioBuffer{block_.data(), block_.size(), AudioFormat{kRate, 1}});
-            delivered_.fetch_add(1, std::memory_order_relaxed);
-          }
+          if (tap_) tap_(AudioBuffer{block_.data(), block_.size(), AudioFormat{kRate, 1}});
         }
       }
     }

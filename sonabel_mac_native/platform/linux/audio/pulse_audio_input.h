@@ -9,7 +9,6 @@
 // during capture (the tap simply stops being called), and any bus but 0.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,12 +19,17 @@
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
+struct pa_time_event;
+struct pa_mainloop_api;
+struct timeval;
 
 namespace quorvel::linux_audio {
 
 class PulseAudioInput final : public AudioInput {
  public:
-  explicit PulseAudioInput(std::string applicationName = "Quorvel");
+  // A server that accepts the connection but does not answer within `connectTimeout` seconds
+  // fails the start instead of hanging it.
+  explicit PulseAudioInput(std::string applicationName = "Quorvel", double connectTimeout = 5.0);
   ~PulseAudioInput() override;
   PulseAudioInput(const PulseAudioInput&) = delete;
   PulseAudioInput& operator=(const PulseAudioInput&) = delete;
@@ -38,18 +42,21 @@ class PulseAudioInput final : public AudioInput {
   std::optional<std::string> start() override;
   void stop() override;
 
-  // Buffers handed to the tap since the last start, and bytes skipped as holes.
-  uint64_t buffersDelivered() const { return delivered_.load(std::memory_order_relaxed); }
-
  private:
   static void onContextState(pa_context* context, void* self);
   static void onStreamState(pa_stream* stream, void* self);
   static void onRead(pa_stream* stream, size_t bytes, void* self);
+  static void onConnectTimeout(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                               void* self);
   void read();
   std::optional<std::string> connect();
   void teardown();
+  void freeConnectTimer();
 
   std::string applicationName_;
+  double connectTimeout_;
+  bool timedOut_ = false;
+  pa_time_event* connectTimer_ = nullptr;
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
@@ -59,7 +66,6 @@ class PulseAudioInput final : public AudioInput {
   TapBlock tap_;
   std::vector<int16_t> block_;
   size_t filled_ = 0;
-  std::atomic<uint64_t> delivered_{0};
 };
 
 }  // namespace quorvel::linux_audio
