@@ -136,14 +136,17 @@ bool PageHarness::loadBlank() {
 
 ScriptOutcome PageHarness::evaluate(const std::string& script) {
   Pending pending;
+  GCancellable* cancel = g_cancellable_new();
   webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()),
-                                      nullptr, nullptr, nullptr, onEvaluated, &pending);
+                                      nullptr, nullptr, cancel, onEvaluated, &pending);
   if (!waitFor([&] { return pending.done; })) {
-    // The callback still points at pending; keep iterating until it lands.
+    // The callback still points at pending: cancelling makes it land at once.
+    g_cancellable_cancel(cancel);
     while (!pending.done) g_main_context_iteration(nullptr, TRUE);
     pending.outcome.ok = false;
     pending.outcome.error = "timed out";
   }
+  g_object_unref(cancel);
   return pending.outcome;
 }
 
@@ -205,11 +208,14 @@ std::optional<std::string> PageHarness::clipboardText() {
 
 std::optional<std::pair<int, int>> PageHarness::snapshot(const std::string& pngPath) {
   Pending pending;
+  GCancellable* cancel = g_cancellable_new();
   webkit_web_view_get_snapshot(view_, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE,
-                               nullptr, onSnapshot, &pending);
+                               cancel, onSnapshot, &pending);
   if (!waitFor([&] { return pending.done; }, std::chrono::seconds(20))) {
+    g_cancellable_cancel(cancel);
     while (!pending.done) g_main_context_iteration(nullptr, TRUE);
   }
+  g_object_unref(cancel);
   if (!pending.surface) return std::nullopt;
   const bool written =
       cairo_surface_write_to_png(pending.surface, pngPath.c_str()) == CAIRO_STATUS_SUCCESS;
