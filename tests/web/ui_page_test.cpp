@@ -330,7 +330,12 @@ TEST_P(UiScreenshots, renders_the_popover_size_in_each_theme_and_language) {
   const auto [dark, language] = GetParam();
   const std::string usage =
       "{\"chars_used\": 3180, \"total_chars\": 12873, \"total_sessions\": 64, \"daily_stats\": {}}";
+  const std::string name = std::string("ui-") + (dark ? "dark" : "light") + "-" + language;
+  const std::string dir = screenshotDir();
   run(page::applyTheme(dark));
+  run(page::setLanguage(language));
+  page.settle();
+  ASSERT_TRUE(page.snapshot(dir + "/" + name + "-first-run.png").has_value());
   run(page::injectUsageData(usage));
   // Fill the last 14 days relative to the page's own clock.
   run("(function () { var u = JSON.parse(window._nativeUsageData); var d = new Date(); "
@@ -355,8 +360,6 @@ TEST_P(UiScreenshots, renders_the_popover_size_in_each_theme_and_language) {
   run("document.getElementById('editInstruction').value = " +
       json(zh ? "语气再正式一点" : "make it a bit more formal").dump());
 
-  const std::string name = std::string("ui-") + (dark ? "dark" : "light") + "-" + language;
-  const std::string dir = screenshotDir();
   for (const char* tab : {"dictate", "history", "usage"}) {
     click(std::string("#tab-") + tab);
     run("document.activeElement.blur()");
