@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,25 @@ TEST_F(SniStatusItemTest, badge_is_a_red_dot_at_both_scales_and_the_icon_comes_b
   EXPECT_EQ(p.at(20, 13).a, 255) << "bottom line";
   EXPECT_EQ(p.at(25, 13).a, 0) << "the bottom line is the shortest";
   EXPECT_FALSE(p.at(20, 4).r == 255 && p.at(20, 4).g == 0) << "the icon is not drawn red";
+}
+
+TEST_F(SniStatusItemTest, a_dark_theme_redraws_the_icon_light_and_announces_it) {
+  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  GtkSettings* settings = gtk_settings_get_default();
+  g_object_set(settings, "gtk-theme-name", "Adwaita", "gtk-application-prefer-dark-theme", FALSE,
+               nullptr);
+  auto item = registeredItem();
+  EXPECT_EQ(pixmaps(*item)[0].at(20, 4).r, 0) << "black on a light panel";
+
+  int newIcons = 0;
+  const guint sub = countSignal("NewIcon", &newIcons);
+  g_object_set(settings, "gtk-theme-name", "Adwaita-dark", nullptr);
+  EXPECT_TRUE(testing::runUntil([&] { return newIcons == 1; }));
+  g_dbus_connection_signal_unsubscribe(peer_, sub);
+  const Pixel line = pixmaps(*item)[0].at(20, 4);
+  EXPECT_EQ(line.a, 255);
+  EXPECT_EQ(line.r, 255) << "light on a dark panel";
+  g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
 }
 
 TEST_F(SniStatusItemTest, activate_hands_the_hosts_coordinates_to_the_handler) {

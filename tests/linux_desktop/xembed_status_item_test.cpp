@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,26 @@ TEST_F(XEmbedStatusItemTest, shows_the_tool_tip_and_swaps_the_picture) {
   EXPECT_EQ(px[0], 255);
   EXPECT_EQ(px[1], 0);
   EXPECT_EQ(px[2], 0);
+}
+
+TEST_F(XEmbedStatusItemTest, follows_a_theme_change_with_a_light_icon) {
+  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  GtkSettings* settings = gtk_settings_get_default();
+  g_object_set(settings, "gtk-theme-name", "Adwaita", "gtk-application-prefer-dark-theme", FALSE,
+               nullptr);
+  XEmbedStatusItem item;
+  // The top line at (20, 4) on the 28 × 18 canvas, drawn at twice the size.
+  auto topLine = [&] {
+    GdkPixbuf* icon = gtk_status_icon_get_pixbuf(item.gtkStatusIcon());
+    return gdk_pixbuf_get_pixels(icon) + 9 * gdk_pixbuf_get_rowstride(icon) +
+           40 * gdk_pixbuf_get_n_channels(icon);
+  };
+  EXPECT_EQ(topLine()[0], 0);
+  EXPECT_EQ(topLine()[3], 255);
+  g_object_set(settings, "gtk-theme-name", "Adwaita-dark", nullptr);
+  EXPECT_EQ(topLine()[0], 255);
+  EXPECT_EQ(topLine()[3], 255);
+  g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
 }
 
 G_GNUC_END_IGNORE_DEPRECATIONS

@@ -1,9 +1,10 @@
 // The tray item as an XEmbed tray icon (GtkStatusIcon), for panels that have no
 // StatusNotifierWatcher on the session bus.
 //
-// Implements: the pictures of tray_icon.h, the tool tip, a left click (the activate handler
-// with the icon's position), a right click and popUpMenu (a GtkMenu built from the provider at
-// that moment), anchor() from the icon's geometry.
+// Implements: the pictures of tray_icon.h (redrawn when the GTK theme changes), the tool
+// tip, a left click (the activate handler with the icon's position), a right click and
+// popUpMenu (a GtkMenu built from the provider at that moment), anchor() from the icon's
+// geometry.
 // Missing: it does not switch to a StatusNotifierItem if a watcher appears later; GtkStatusIcon
 // is deprecated in GTK 3 but is the only XEmbed tray client GTK has.
 // Main thread only.
@@ -42,6 +43,7 @@ class XEmbedStatusItem final : public StatusItem {
  private:
   static void onActivate(GtkStatusIcon*, gpointer self);
   static void onPopupMenu(GtkStatusIcon*, guint button, guint time, gpointer self);
+  static void onThemeChanged(gpointer self);
   void redraw();
   bool rebuildMenu();
 
