@@ -130,21 +130,5 @@ TEST_F(DbusMenuTest, about_to_show_asks_the_provider_again) {
   EXPECT_EQ(root.child("Language")->child("中文 (Chinese)")->toggleState, 1);
 }
 
-TEST_F(DbusMenuTest, leading_rows_come_before_the_providers_rows) {
-  DbusMenu menu("/MenuBar");
-  int opened = 0;
-  menu.setLeadingItems(
-      {MenuItem{MenuItem::Kind::Action, "Open Quorvel", false, "", [&] { ++opened; }, {}},
-       MenuItem{MenuItem::Kind::Separator, "", false, "", {}, {}}});
-  menu.setProvider([this] { return model(); });
-  const MenuNode root = layout();
-  ASSERT_EQ(root.labels().size(), 6u);
-  EXPECT_EQ(root.labels()[0], "Open Quorvel");
-  EXPECT_EQ(root.labels()[1], "-");
-  EXPECT_EQ(root.labels()[2], "Language");
-  ASSERT_TRUE(testing::sendMenuEvent(peer_, dest_, "/MenuBar", root.children[0].id, "clicked"));
-  EXPECT_TRUE(testing::runUntil([&] { return opened == 1; }));
-}
-
 }  // namespace
 }  // namespace quorvel::tray
