@@ -1,0 +1,325 @@
+// The real program on the test session's desktop: tray item, popover, menu, F6, single
+// instance and quit, driven as a panel and a user would drive them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "linux_desktop/dbusmenu_layout.h"
+#include "linux_desktop/desktop_session.h"
+#include "linux_desktop/test_watcher.h"
+#include "shell_e2e/quorvel_process.h"
+
+namespace quorvel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double millisSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Runs a program and returns its standard output ("" when it failed).
+std::string capture(const std::vector<std::string>& args) {
+  std::vector<gchar*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<gchar*>(a.c_str()));
+  argv.push_back(nullptr);
+  gchar* out = nullptr;
+  gint status = 0;
+  if (!g_spawn_sync(nullptr, argv.data(), nullptr,
+                    GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr, nullptr,
+                    &out, nullptr, &status, nullptr)) {
+    return "";
+  }
+  std::string text = out ? out : "";
+  g_free(out);
+  return g_spawn_check_wait_status(status, nullptr) ? text : "";
+}
+
+// Geometry lines of visible top-level windows titled exactly "Quorvel", e.g. "440x420".
+std::vector<std::string> visiblePopoverSizes() {
+  std::vector<std::string> sizes;
+  std::istringstream lines(capture(
+      {"xdotool", "search", "--onlyvisible", "--name", "^Quorvel$", "getwindowgeometry", "%@"}));
+  for (std::string line; std::getline(lines, line);) {
+    auto at = line.find("Geometry: ");
+    if (at != std::string::npos) sizes.push_back(line.substr(at + 10));
+  }
+  return sizes;
+}
+
+bool hasPureRed(GVariant* pixmaps) {
+  bool red = false;
+  for (gsize i = 0; pixmaps && i < g_variant_n_children(pixmaps); ++i) {
+    GVariant* entry = g_variant_get_child_value(pixmaps, i);
+    gint w = 0, h = 0;
+    GVariant* bytes = nullptr;
+    g_variant_get(entry, "(ii@ay)", &w, &h, &bytes);
+    gsize n = 0;
+    auto* data = static_cast<const guint8*>(g_variant_get_fixed_array(bytes, &n, 1));
+    for (gsize p = 0; p + 3 < n; p += 4) {
+      if (data[p] == 255 && data[p + 1] == 255 && data[p + 2] == 0 && data[p + 3] == 0) red = true;
+    }
+    g_variant_unref(bytes);
+    g_variant_unref(entry);
+  }
+  return red;
+}
+
+class QuorvelDesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lock_ = std::make_unique<DesktopLock>();
+    ASSERT_TRUE(lock_->held());
+    char pattern[] = "/tmp/quorvel-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    home_ = pattern;
+    ASSERT_TRUE(watcher_.start());
+    fs::create_directories(screenshots());
+  }
+  void TearDown() override {
+    process_.reset();
+    watcher_.stop();
+    if (!home_.empty()) fs::remove_all(home_);
+  }
+
+  static fs::path screenshots() { return fs::path(QUORVEL_BINARY_DIR) / "screenshots"; }
+  fs::path configFile() const {
+    return fs::path(home_) / "Library/Application Support/Quorvel/config.json";
+  }
+
+  // Starts the program and waits for its tray item; returns the time to registration in ms.
+  double launch() {
+    process_ = std::make_unique<QuorvelProcess>(home_);
+    EXPECT_TRUE(process_->start());
+    bool registered = runUntil([this] { return !watcher_.registered().empty(); }, 30.0);
+    double elapsed = millisSince(process_->startedAt());
+    EXPECT_TRUE(registered) << process_->output();
+    if (registered) service_ = watcher_.registered().front();
+    return elapsed;
+  }
+
+  GDBusConnection* bus() const { return watcher_.connection(); }
+
+  std::optional<nlohmann::json> eval(const std::string& script) {
+    CallResult r;
+    call(bus(), service_.c_str(), "/app/quorvel/TestProbe", "app.quorvel.TestProbe", "Eval",
+         g_variant_new("(s)", script.c_str()), r);
+    if (!r.reply) return std::nullopt;
+    const gchar* json = nullptr;
+    g_variant_get(r.reply, "(&s)", &json);
+    return nlohmann::json::parse(json, nullptr, false);
+  }
+  bool waitForPage(const std::string& script, const nlohmann::json& expected,
+                   double seconds = 10.0) {
+    return runUntil([&] { return eval(script) == expected; }, seconds);
+  }
+  bool popoverShown() {
+    CallResult r;
+    call(bus(), service_.c_str(), "/app/quorvel/TestProbe", "app.quorvel.TestProbe", "PopoverShown",
+         nullptr, r);
+    gboolean shown = FALSE;
+    if (r.reply) g_variant_get(r.reply, "(b)", &shown);
+    return shown;
+  }
+
+  GVariant* itemProperty(const char* name) {
+    return getProperty(bus(), service_.c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem",
+                       name);
+  }
+  std::string toolTipTitle() {
+    GVariant* tip = itemProperty("ToolTip");
+    if (!tip) return "<none>";
+    const gchar* title = nullptr;
+    g_variant_get_child(tip, 2, "&s", &title);
+    std::string text = title ? title : "";
+    g_variant_unref(tip);
+    return text;
+  }
+  bool badgeIsRed() {
+    GVariant* pixmaps = itemProperty("IconPixmap");
+    bool red = hasPureRed(pixmaps);
+    if (pixmaps) g_variant_unref(pixmaps);
+    return red;
+  }
+  void activate() {
+    CallResult r;
+    call(bus(), service_.c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
+         g_variant_new("(ii)", 1100, 0), r);
+    EXPECT_TRUE(r.reply) << r.error;
+  }
+
+  std::string menuPath() {
+    GVariant* path = itemProperty("Menu");
+    std::string text = path ? g_variant_get_string(path, nullptr) : "";
+    if (path) g_variant_unref(path);
+    return text;
+  }
+  // The menu as a panel shows it after asking for a fresh one.
+  MenuNode menu() {
+    sendAboutToShow(bus(), service_, menuPath(), 0);
+    bool ok = false;
+    MenuNode root = getMenuLayout(bus(), service_, menuPath(), ok);
+    EXPECT_TRUE(ok);
+    return root;
+  }
+  void choose(const std::string& submenu, const std::string& label) {
+    MenuNode root = menu();
+    const MenuNode* node = submenu.empty() ? &root : root.child(submenu);
+    ASSERT_NE(node, nullptr) << submenu;
+    const MenuNode* item = node->child(label);
+    ASSERT_NE(item, nullptr) << label;
+    EXPECT_TRUE(sendMenuEvent(bus(), service_, menuPath(), item->id, "clicked"));
+  }
+  std::optional<nlohmann::json> config() {
+    std::ifstream in(configFile());
+    if (!in) return std::nullopt;
+    return nlohmann::json::parse(in, nullptr, false);
+  }
+  void screenshot(const std::string& name) {
+    EXPECT_TRUE(runProgram({"import", "-window", "root", (screenshots() / name).string()}));
+  }
+  // Takes pictures of the screen until something other than the empty black root shows (the
+  // web view paints a moment after its window is mapped), keeping the last one.
+  bool screenshotOncePainted(const std::string& name, double seconds = 10.0) {
+    std::string path = (screenshots() / name).string();
+    return runUntil(
+        [&] {
+          if (!runProgram({"import", "-window", "root", path})) return false;
+          return capture({"convert", path, "-format", "%[max]", "info:"}) != "0";
+        },
+        seconds);
+  }
+
+  std::unique_ptr<DesktopLock> lock_;
+  std::string home_;
+  TestWatcher watcher_;
+  std::unique_ptr<QuorvelProcess> process_;
+  std::string service_;
+};
+
+TEST_F(QuorvelDesktopTest, registers_its_tray_item_with_icon_grabs_f6_and_keeps_one_instance) {
+  double startup = launch();
+  ASSERT_FALSE(service_.empty());
+  std::cout << "[figure] start-up to tray item registered: " << startup << " ms" << std::endl;
+  RecordProperty("startup_to_item_registered_ms", std::to_string(startup));
+  EXPECT_TRUE(process_->waitForOutput("[Hotkey] F6 global hotkey registered\n"));
+  GVariant* pixmaps = itemProperty("IconPixmap");
+  ASSERT_NE(pixmaps, nullptr);
+  EXPECT_GT(g_variant_n_children(pixmaps), 0u);
+  EXPECT_FALSE(hasPureRed(pixmaps));
+  g_variant_unref(pixmaps);
+  EXPECT_FALSE(popoverShown());
+  EXPECT_TRUE(visiblePopoverSizes().empty());
+
+  QuorvelProcess second(home_);
+  ASSERT_TRUE(second.start());
+  ASSERT_TRUE(second.waitForExit(20.0));
+  EXPECT_EQ(second.exitStatus(), 0);
+  EXPECT_EQ(second.output(), "Quorvel is already running\n");
+  EXPECT_EQ(watcher_.registered().size(), 1u);
+  EXPECT_TRUE(process_->running());
+}
+
+TEST_F(QuorvelDesktopTest, activate_opens_the_page_in_a_440_by_420_popover_and_again_closes_it) {
+  launch();
+  ASSERT_TRUE(waitForPage("document.readyState === 'complete' && typeof toggleState", "function"));
+  auto start = Clock::now();
+  activate();
+  ASSERT_TRUE(runUntil([] { return !visiblePopoverSizes().empty(); }, 10.0));
+  double openMs = millisSince(start);
+  std::cout << "[figure] Activate to popover visible: " << openMs << " ms" << std::endl;
+  RecordProperty("popover_open_ms", std::to_string(openMs));
+  EXPECT_EQ(visiblePopoverSizes(), std::vector<std::string>{"440x420"});
+  EXPECT_TRUE(popoverShown());
+  EXPECT_EQ(eval("document.documentElement.classList.contains('dark')"), false);
+  EXPECT_TRUE(screenshotOncePainted("popover-light.png"));
+  double paintedMs = millisSince(start);
+  std::cout << "[figure] Activate to page painted in the popover: " << paintedMs << " ms"
+            << std::endl;
+  RecordProperty("popover_painted_ms", std::to_string(paintedMs));
+
+  activate();
+  ASSERT_TRUE(runUntil([] { return visiblePopoverSizes().empty(); }, 10.0));
+  EXPECT_FALSE(popoverShown());
+}
+
+TEST_F(QuorvelDesktopTest, menu_stores_theme_and_language_and_switches_the_page) {
+  fs::create_directories(configFile().parent_path());
+  std::ofstream(configFile()) << R"({"deepseek_api_key": "sk-kept"})";
+  launch();
+  ASSERT_TRUE(waitForPage("typeof toggleState", "function"));
+
+  MenuNode root = menu();
+  EXPECT_EQ(root.labels(), (std::vector<std::string>{"Language", "Theme", "-",
+                                                     "About Quorvel v1.1.0", "-", "Quit Quorvel"}));
+  std::vector<std::string> checked;
+  for (const auto* group : {root.child("Language"), root.child("Theme")}) {
+    ASSERT_NE(group, nullptr);
+    for (const auto& item : group->children) {
+      if (item.toggleState == 1) checked.push_back(item.label);
+    }
+  }
+  EXPECT_EQ(checked, (std::vector<std::string>{"English", "Light"}));
+  EXPECT_EQ(root.child("Language")->children.size(), 17u);
+
+  choose("Theme", "Dark");
+  ASSERT_TRUE(runUntil([&] { return config().value_or(nlohmann::json{}).contains("theme"); }));
+  EXPECT_EQ(config(), nlohmann::json::parse(R"({"deepseek_api_key": "sk-kept", "theme": "dark"})"));
+  EXPECT_TRUE(waitForPage("document.documentElement.classList.contains('dark')", true));
+  activate();
+  ASSERT_TRUE(runUntil([] { return !visiblePopoverSizes().empty(); }, 10.0));
+  EXPECT_TRUE(screenshotOncePainted("popover-dark.png"));
+
+  choose("Language", "中文 (Chinese)");
+  EXPECT_TRUE(waitForPage("lang", "zh"));
+  EXPECT_EQ(config().value_or(nlohmann::json{}).value("speech_locale", ""), "zh-Hans");
+  EXPECT_EQ(config().value_or(nlohmann::json{}).value("deepseek_api_key", ""), "sk-kept");
+  checked.clear();
+  MenuNode after = menu();
+  ASSERT_NE(after.child("Language"), nullptr);
+  for (const auto& item : after.child("Language")->children) {
+    if (item.toggleState == 1) checked.push_back(item.label);
+  }
+  EXPECT_EQ(checked, std::vector<std::string>{"中文 (Chinese)"});
+}
+
+TEST_F(QuorvelDesktopTest, f6_toggles_the_page_and_shows_the_badge_then_quit_ends_the_process) {
+  launch();
+  ASSERT_TRUE(process_->waitForOutput("[Hotkey] F6 global hotkey registered\n"));
+  ASSERT_TRUE(waitForPage("document.readyState === 'complete' && state", "idle"));
+  // The menu as a host that asks for it at a point: drawn by the program itself.
+  CallResult r;
+  call(bus(), service_.c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "ContextMenu",
+       g_variant_new("(ii)", 1100, 0), r);
+  ASSERT_TRUE(r.reply) << r.error;
+  EXPECT_TRUE(screenshotOncePainted("menu.png"));
+  ASSERT_TRUE(runProgram({"xdotool", "key", "Escape"}));
+  std::string probe = (screenshots() / "after-menu.png").string();
+  ASSERT_TRUE(runUntil([&] {
+    return runProgram({"import", "-window", "root", probe}) &&
+           capture({"convert", probe, "-format", "%[max]", "info:"}) == "0";
+  }));
+  fs::remove(probe);
+
+  ASSERT_TRUE(runProgram({"xdotool", "key", "F6"}));
+  EXPECT_TRUE(waitForPage("state", "recording"));
+  EXPECT_TRUE(runUntil([this] { return badgeIsRed(); }));
+  EXPECT_EQ(toolTipTitle(), "Recording...");
+  EXPECT_TRUE(popoverShown());
+
+  choose("", "Quit Quorvel");
+  ASSERT_TRUE(process_->waitForExit(10.0));
+  EXPECT_TRUE(g_spawn_check_wait_status(process_->exitStatus(), nullptr));
+}
+
+}  // namespace
+}  // namespace quorvel::testing

@@ -1,0 +1,98 @@
+// The real quorvel program as a child of the test: its own temporary HOME, the test probe
+// switched on, its standard output collected, and its end observed on the main loop.
+#pragma once
+
+#include <gio/gio.h>
+#include <glib/gstdio.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "linux_desktop/desktop_session.h"
+
+namespace quorvel::testing {
+
+class QuorvelProcess {
+ public:
+  explicit QuorvelProcess(std::string home) : home_(std::move(home)) {}
+  ~QuorvelProcess() {
+    if (running()) {
+      kill(pid_, SIGKILL);
+      runUntil([this] { return !running(); }, 5.0);
+    }
+    if (watch_) g_source_remove(watch_);
+  }
+  QuorvelProcess(const QuorvelProcess&) = delete;
+  QuorvelProcess& operator=(const QuorvelProcess&) = delete;
+
+  bool start() {
+    std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel";
+    gchar* argv[] = {const_cast<gchar*>(program.c_str()), nullptr};
+    gchar** env = g_get_environ();
+    env = g_environ_setenv(env, "HOME", home_.c_str(), TRUE);
+    env = g_environ_setenv(env, "QUORVEL_TEST_PROBE", "1", TRUE);
+    gint out = -1;
+    started_ = std::chrono::steady_clock::now();
+    bool ok = g_spawn_async_with_pipes(nullptr, argv, env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                       nullptr, &pid_, nullptr, &out, nullptr, nullptr);
+    g_strfreev(env);
+    if (!ok) return false;
+    running_ = true;
+    g_child_watch_add(
+        pid_,
+        [](GPid pid, gint status, gpointer self) {
+          auto* p = static_cast<QuorvelProcess*>(self);
+          p->running_ = false;
+          p->status_ = status;
+          g_spawn_close_pid(pid);
+        },
+        this);
+    GIOChannel* channel = g_io_channel_unix_new(out);
+    g_io_channel_set_close_on_unref(channel, TRUE);
+    g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
+    g_io_channel_set_encoding(channel, nullptr, nullptr);
+    watch_ = g_io_add_watch(
+        channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+        [](GIOChannel* source, GIOCondition, gpointer self) -> gboolean {
+          auto* p = static_cast<QuorvelProcess*>(self);
+          char buffer[4096];
+          gsize got = 0;
+          GIOStatus status = g_io_channel_read_chars(source, buffer, sizeof buffer, &got, nullptr);
+          p->output_.append(buffer, got);
+          if (status == G_IO_STATUS_EOF || status == G_IO_STATUS_ERROR) {
+            p->watch_ = 0;
+            return G_SOURCE_REMOVE;
+          }
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+    g_io_channel_unref(channel);
+    return true;
+  }
+
+  bool running() const { return running_; }
+  int pid() const { return pid_; }
+  int exitStatus() const { return status_; }
+  const std::string& output() const { return output_; }
+  std::chrono::steady_clock::time_point startedAt() const { return started_; }
+  bool waitForOutput(const std::string& text, double seconds = 10.0) {
+    return runUntil([&] { return output_.find(text) != std::string::npos; }, seconds);
+  }
+  bool waitForExit(double seconds = 10.0) {
+    return runUntil([this] { return !running_; }, seconds);
+  }
+
+ private:
+  std::string home_;
+  GPid pid_ = 0;
+  bool running_ = false;
+  int status_ = -1;
+  guint watch_ = 0;
+  std::string output_;
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace quorvel::testing
