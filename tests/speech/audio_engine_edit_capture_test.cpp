@@ -86,6 +86,16 @@ TEST_F(EditCapture, spaces_are_an_instruction_and_quotes_reach_the_promise_intac
             resolved(R"({"text":"use it\'s and C:\\\\path \\"quoted\\""})"));
 }
 
+TEST_F(EditCapture, an_instruction_that_is_not_utf8_resolves_nothing) {
+  auto task = capturing();
+  task->partial("bad \xFF byte");
+  settle();
+  webView->clear();
+  stopEdit();
+  queue.advance(1.5);
+  EXPECT_THAT(webView->scripts, IsEmpty());
+}
+
 TEST_F(EditCapture, an_unavailable_recogniser_answers_at_once_and_keeps_the_last_instruction) {
   auto task = capturing();
   task->partial("keep me");
