@@ -128,6 +128,14 @@ TEST_F(PocketSphinxRecognizerTest, reports_only_the_final_when_partials_are_off)
   EXPECT_EQ(c.deliveries[0].result->formattedString, "go forward ten meters");
 }
 
+TEST_F(PocketSphinxRecognizerTest, a_task_started_on_the_final_reuses_the_loaded_decoder) {
+  const Collector first = recognize(testing::goForward().samples, false);
+  const Collector second = recognize(testing::goForward().samples, false);
+  ASSERT_TRUE(second.ended() && second.deliveries.back().result);
+  EXPECT_EQ(second.deliveries.back().result->formattedString, "go forward ten meters");
+  EXPECT_EQ(recognizer.decodersLoaded(), 1u);
+}
+
 TEST_F(PocketSphinxRecognizerTest, no_speech_gives_an_empty_final_result) {
   const Collector silence = recognize(std::vector<int16_t>(16000, 0));
   ASSERT_TRUE(silence.ended() && silence.deliveries.back().result);

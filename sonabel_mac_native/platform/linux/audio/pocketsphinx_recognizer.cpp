@@ -227,6 +227,7 @@ std::unique_ptr<SphinxDecoder> PocketSphinxRecognizer::takeDecoder() {
     }
   }
   auto decoder = std::make_unique<SphinxDecoder>(model_);
+  decodersLoaded_.fetch_add(1, std::memory_order_relaxed);
   if (!decoder->loaded()) {
     loadFailed_.store(true, std::memory_order_release);
     return nullptr;
@@ -255,6 +256,7 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
   ps_start_utt(decoder->get());
   std::array<int16_t, kChunkSamples> chunk{};
   std::string lastPartial;
+  std::optional<RecognitionResult> finalResult;
   bool utteranceOpen = true;
   while (!stopped()) {
     const uint32_t seen = audio->wake.load(std::memory_order_acquire);
@@ -288,7 +290,7 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
     if (ended) {
       ps_end_utt(decoder->get());
       utteranceOpen = false;
-      post(state, RecognitionResult{decoder->hypothesis(), true}, std::nullopt);
+      finalResult = RecognitionResult{decoder->hypothesis(), true};
       break;
     }
     if (state->released.load(std::memory_order_acquire) &&
@@ -298,7 +300,10 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
     audio->wake.wait(seen, std::memory_order_acquire);
   }
   if (utteranceOpen) ps_end_utt(decoder->get());
+  // Back in the pool before the final goes out, so that a task started in answer to it reuses
+  // this decoder instead of loading another.
   returnDecoder(std::move(decoder));
+  if (finalResult) post(state, std::move(finalResult), std::nullopt);
   finish(*state);
 }
 

@@ -68,6 +68,9 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
 
   const SphinxModel& model() const { return model_; }
 
+  // Decoders loaded so far: each costs about half a second and tens of megabytes.
+  size_t decodersLoaded() const { return decodersLoaded_.load(std::memory_order_relaxed); }
+
   // Waits, at most `bound`, until no task of this recogniser is decoding or waiting for audio.
   // Returns whether that happened.
   bool waitUntilIdle(std::chrono::milliseconds bound);
@@ -92,6 +95,7 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
   const SphinxModel model_;
   std::atomic<bool> loadFailed_{false};
   std::atomic<bool> shuttingDown_{false};
+  std::atomic<size_t> decodersLoaded_{0};
   std::mutex poolMutex_;
   std::vector<std::unique_ptr<SphinxDecoder>> pool_;
   std::vector<Worker> workers_;  // main thread only
