@@ -95,7 +95,7 @@ inline MenuNode getMenuLayout(GDBusConnection* peer, const std::string& dest,
         g_variant_unref(layout);
         return true;
       },
-      5.0);
+      10.0);
   return root;
 }
 

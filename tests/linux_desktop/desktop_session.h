@@ -20,7 +20,7 @@ inline bool startGtk() {
 }
 
 // Turns the default main context until `done` holds or `seconds` have passed; true if done.
-inline bool runUntil(const std::function<bool()>& done, double seconds = 5.0) {
+inline bool runUntil(const std::function<bool()>& done, double seconds = 10.0) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   // A ticking source so that a blocking iteration wakes up to look at the clock.
   const guint tick = g_timeout_add(

@@ -90,14 +90,21 @@ class SniStatusItemTest : public ::testing::Test {
                   "org.kde.StatusNotifierItem", method, params, r);
     return r.reply != nullptr;
   }
-  // Counts a signal of the item's interface as a panel would receive it.
+  // Counts a signal of the item's interface as a panel would receive it. The subscription
+  // reaches the bus as a message of its own; the round trip after it makes sure the bus has
+  // taken it before anything is emitted.
   guint countSignal(const char* name, int* counter) {
-    return g_dbus_connection_signal_subscribe(
+    const guint id = g_dbus_connection_signal_subscribe(
         peer_, nullptr, "org.kde.StatusNotifierItem", name, "/StatusNotifierItem", nullptr,
         G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
            gpointer c) { ++*static_cast<int*>(c); },
         counter, nullptr);
+    testing::CallResult r;
+    testing::call(peer_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                  "GetId", nullptr, r);
+    EXPECT_NE(r.reply, nullptr) << r.error;
+    return id;
   }
 
   testing::DesktopLock lock_;

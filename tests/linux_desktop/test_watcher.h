@@ -46,7 +46,9 @@ class TestWatcher {
     return runUntil([this] { return owned_; });
   }
 
-  // Leaves the bus, as a panel that quits or crashes.
+  // Leaves the bus, as a panel that quits or crashes, and returns once the bus has let the
+  // name go (its own connection's end is handled by the bus in its own time, so the next test
+  // would otherwise still find this watcher).
   void stop() {
     if (connection_ == nullptr) return;
     g_bus_unown_name(ownerId_);
@@ -56,6 +58,17 @@ class TestWatcher {
     g_dbus_node_info_unref(info_);
     connection_ = nullptr;
     owned_ = false;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (bus == nullptr) return;
+    runUntil([bus] {
+      CallResult r;
+      call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+           "NameHasOwner", g_variant_new("(s)", "org.kde.StatusNotifierWatcher"), r);
+      gboolean owned = TRUE;
+      if (r.reply) g_variant_get(r.reply, "(b)", &owned);
+      return r.reply != nullptr && !owned;
+    });
+    g_object_unref(bus);
   }
 
   // The items registered, in order, as "<service>" as the item passed it.
