@@ -62,7 +62,10 @@ void AppDelegate::applicationDidFinishLaunching() {
 
   bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
     auto strong = self.lock();
-    if (strong && strong->popover_ && strong->popover_->isShown()) strong->popover_->close();
+    if (strong && strong->popover_ && strong->popover_->isShown()) {
+      strong->popover_->close();
+      strong->noteClosedByOutsideClick();
+    }
   });
   eventMonitor_ = watching;
   popover_->setClosesOnFocusLoss(!watching);
@@ -141,7 +144,26 @@ MenuModel AppDelegate::buildContextMenu() {
   return menu;
 }
 
+void AppDelegate::noteClosedByOutsideClick() {
+  // The panel that draws the tray item is another program, so a click on the item itself first
+  // reaches the outside-click monitor (on press) and then arrives as an activation (on release).
+  // That activation must not reopen what the same click has just closed.
+  uint64_t generation = ++outsideCloseGeneration_;
+  justClosedByOutsideClick_ = true;
+  std::weak_ptr<AppDelegate> self = weak_from_this();
+  services_.mainQueue.asyncAfter(kSameClickWindowSeconds, [self, generation] {
+    auto strong = self.lock();
+    if (strong && strong->outsideCloseGeneration_ == generation) {
+      strong->justClosedByOutsideClick_ = false;
+    }
+  });
+}
+
 void AppDelegate::statusItemClicked() {
+  if (justClosedByOutsideClick_) {
+    justClosedByOutsideClick_ = false;
+    return;
+  }
   togglePopover();
 }
 

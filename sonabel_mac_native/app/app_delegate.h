@@ -3,6 +3,7 @@
 // answers tray clicks, menu choices and F6 presses for the life of the process.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,6 +28,8 @@ inline constexpr const char* kAboutBody =
     "DeepSeek.";
 inline constexpr int kPopoverWidth = 440;
 inline constexpr int kPopoverHeight = 420;
+// How long after an outside click closed the popover a tray activation counts as that click.
+inline constexpr double kSameClickWindowSeconds = 0.5;
 
 struct AppDelegateServices {
   std::function<std::shared_ptr<StatusItem>()> makeStatusItem;
@@ -70,6 +73,8 @@ class AppDelegate final : public AppControllerPort,
   const std::optional<MenuModel>& contextMenu() const { return contextMenu_; }
 
  private:
+  void noteClosedByOutsideClick();
+
   AppDelegateServices services_;
   std::shared_ptr<StatusItem> statusItem_;
   std::shared_ptr<Popover> popover_;
@@ -77,6 +82,8 @@ class AppDelegate final : public AppControllerPort,
   bool eventMonitor_ = false;
   std::optional<MenuModel> contextMenu_;
   std::optional<int> hotkeyStatus_;
+  bool justClosedByOutsideClick_ = false;
+  uint64_t outsideCloseGeneration_ = 0;
 };
 
 }  // namespace quorvel
