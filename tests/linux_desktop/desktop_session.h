@@ -114,7 +114,8 @@ inline bool runProgram(const std::vector<std::string>& args) {
 // queued name on the session bus, for its whole run. The bus releases it when the holder ends.
 class DesktopLock {
  public:
-  explicit DesktopLock(double seconds = 100.0) {
+  // The wait is long: with many tests in parallel, several holders may come first.
+  explicit DesktopLock(double seconds = 540.0) {
     connection_ = newPeerConnection();
     if (connection_ == nullptr) return;
     ownerId_ = g_bus_own_name_on_connection(
