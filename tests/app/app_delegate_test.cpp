@@ -79,7 +79,13 @@ class AppDelegateTest : public ::testing::Test {
   ~AppDelegateTest() override { std::filesystem::remove_all(home_); }
 
   std::shared_ptr<AppDelegate> launch() {
-    auto delegate = std::make_shared<AppDelegate>(AppDelegateServices{
+    auto delegate = construct();
+    delegate->applicationDidFinishLaunching();
+    return delegate;
+  }
+
+  std::shared_ptr<AppDelegate> construct() {
+    return std::make_shared<AppDelegate>(AppDelegateServices{
         .makeStatusItem =
             [this] {
               statusItem_ = std::make_shared<FakeStatusItem>(&log_);
@@ -107,8 +113,6 @@ class AppDelegateTest : public ::testing::Test {
         .console = console_,
         .polisher = polisher_,
     });
-    delegate->applicationDidFinishLaunching();
-    return delegate;
   }
 
   std::filesystem::path configFile() const {
@@ -151,6 +155,20 @@ TEST_F(AppDelegateTest, launch_builds_everything_in_order_and_leaves_the_popover
   EXPECT_EQ(hotKey_.key, "F6");
   EXPECT_EQ(console_.lines(), std::vector<std::string>{"[Hotkey] F6 global hotkey registered"});
   EXPECT_FALSE(statusItem_->toolTip.has_value());
+}
+
+TEST_F(AppDelegateTest, holds_nothing_and_touches_nothing_before_launch) {
+  auto delegate = construct();
+  EXPECT_EQ(delegate->statusItem(), nullptr);
+  EXPECT_EQ(delegate->popover(), nullptr);
+  EXPECT_EQ(delegate->webViewController(), nullptr);
+  EXPECT_FALSE(delegate->contextMenu().has_value());
+  delegate->handleHotkeyAction();
+  delegate->togglePopover();
+  delegate->showStatusBarBadge(true);
+  EXPECT_FALSE(delegate->isPopoverShown());
+  EXPECT_TRUE(log_.empty());
+  EXPECT_EQ(hotKey_.registrations, 0);
 }
 
 TEST_F(AppDelegateTest, refused_hotkey_prints_the_status_and_launch_still_completes) {
