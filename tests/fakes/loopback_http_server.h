@@ -5,6 +5,9 @@
 #pragma once
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +18,19 @@
 #include <vector>
 
 namespace quorvel::testing {
+
+// A loopback port on which nothing listens: bound once, then closed.
+inline int closedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
 
 class LoopbackHttpServer {
  public:
@@ -57,6 +73,12 @@ class LoopbackHttpServer {
     });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // stop() is a no-op until the listening loop runs; a test that ends at once would then
+    // wait forever in the destructor's join.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!server_.is_running() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 
   ~LoopbackHttpServer() {

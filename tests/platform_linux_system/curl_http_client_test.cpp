@@ -1,9 +1,6 @@
 #include "platform/linux/system/curl_http_client.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +12,7 @@
 namespace quorvel {
 namespace {
 
+using testing::closedPort;
 using testing::LoopbackHttpServer;
 
 // Collects completions from the worker thread; waits on them with a bound.
@@ -57,18 +55,6 @@ HttpRequest post(const std::string& url, std::string body, double timeout = 15.0
   return request;
 }
 
-// A port on which nothing listens: bound once, then closed.
-int closedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 const std::string kNotUTF8 = "\xff\xfe not utf-8";
 

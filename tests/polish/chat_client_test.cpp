@@ -1,8 +1,5 @@
 // The chat-completion client against a real loopback server through the libcurl client.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "fakes/fake_http_client.h"
 #include "fakes/loopback_http_server.h"
@@ -25,17 +22,6 @@ std::string answer(const nlohmann::json& content) {
       .dump();
 }
 
-int closedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 class ChatClient : public ::testing::Test {
  protected:
