@@ -22,7 +22,6 @@ std::string answer(const nlohmann::json& content) {
       .dump();
 }
 
-
 class ChatClient : public ::testing::Test {
  protected:
   void configure(nlohmann::json config) { home.put("config.json", config.dump()); }
