@@ -20,7 +20,12 @@ namespace quorvel {
 
 // Raw values follow the platform conventions the logic was designed against.
 enum class SpeechAuthorization { NotDetermined = 0, Denied = 1, Restricted = 2, Authorized = 3 };
-enum class MicrophoneAuthorization { NotDetermined = 0, Restricted = 1, Denied = 2, Authorized = 3 };
+enum class MicrophoneAuthorization {
+  NotDetermined = 0,
+  Restricted = 1,
+  Denied = 2,
+  Authorized = 3
+};
 
 class PermissionProvider {
  public:

@@ -55,7 +55,6 @@ HttpRequest post(const std::string& url, std::string body, double timeout = 15.0
   return request;
 }
 
-
 const std::string kNotUTF8 = "\xff\xfe not utf-8";
 
 TEST(CurlHttpClient, posts_headers_and_body_and_hands_back_status_and_bytes_on_worker_thread) {
