@@ -14,20 +14,11 @@ namespace {
 
 using testing::MenuNode;
 
-class DbusMenuTest : public ::testing::Test {
+class DbusMenuTest : public testing::BusPeerTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::startGtk());
-    ASSERT_TRUE(lock_.held());
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    ASSERT_NE(bus_, nullptr);
-    peer_ = testing::newPeerConnection();
-    ASSERT_NE(peer_, nullptr);
+    ASSERT_NO_FATAL_FAILURE(BusPeerTest::SetUp());
     dest_ = g_dbus_connection_get_unique_name(bus_);
-  }
-  void TearDown() override {
-    if (peer_) g_object_unref(peer_);
-    if (bus_) g_object_unref(bus_);
   }
 
   // A menu of the usual shape: choices with check marks, commands without.
@@ -62,9 +53,6 @@ class DbusMenuTest : public ::testing::Test {
     return root;
   }
 
-  testing::DesktopLock lock_;
-  GDBusConnection* bus_ = nullptr;
-  GDBusConnection* peer_ = nullptr;
   std::string dest_;
   std::string language = "en";
   std::string theme = "light";

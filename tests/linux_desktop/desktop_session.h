@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gio/gio.h>
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <chrono>
@@ -140,6 +141,35 @@ class DesktopLock {
   GDBusConnection* connection_ = nullptr;
   guint ownerId_ = 0;
   bool held_ = false;
+};
+
+// A test that has the desktop to itself for its run: GTK started and the desktop lock held.
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(startGtk());
+    ASSERT_TRUE(lock_.held());
+  }
+  DesktopLock lock_;
+};
+
+// ...that also talks to itself over the session bus: `bus_` for the object under test and
+// `peer_`, a separate connection, for the panel's side.
+class BusPeerTest : public DesktopTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(DesktopTest::SetUp());
+    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_NE(bus_, nullptr);
+    peer_ = newPeerConnection();
+    ASSERT_NE(peer_, nullptr);
+  }
+  void TearDown() override {
+    if (peer_) g_object_unref(peer_);
+    if (bus_) g_object_unref(bus_);
+  }
+  GDBusConnection* bus_ = nullptr;
+  GDBusConnection* peer_ = nullptr;
 };
 
 }  // namespace quorvel::testing

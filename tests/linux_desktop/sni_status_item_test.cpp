@@ -30,21 +30,15 @@ struct Picture {
   }
 };
 
-class SniStatusItemTest : public ::testing::Test {
+class SniStatusItemTest : public testing::BusPeerTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::startGtk());
-    ASSERT_TRUE(lock_.held());
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    ASSERT_NE(bus_, nullptr);
-    peer_ = testing::newPeerConnection();
-    ASSERT_NE(peer_, nullptr);
+    ASSERT_NO_FATAL_FAILURE(BusPeerTest::SetUp());
     ASSERT_TRUE(watcher_.start());
   }
   void TearDown() override {
     watcher_.stop();
-    if (peer_) g_object_unref(peer_);
-    if (bus_) g_object_unref(bus_);
+    BusPeerTest::TearDown();
   }
 
   std::unique_ptr<SniStatusItem> registeredItem(SniStatusItem::Options options = {}) {
@@ -107,10 +101,7 @@ class SniStatusItemTest : public ::testing::Test {
     return id;
   }
 
-  testing::DesktopLock lock_;
   testing::TestWatcher watcher_;
-  GDBusConnection* bus_ = nullptr;
-  GDBusConnection* peer_ = nullptr;
 };
 
 TEST_F(SniStatusItemTest, registers_its_bus_name_and_registers_again_when_the_watcher_returns) {

@@ -11,14 +11,7 @@
 namespace quorvel::tray {
 namespace {
 
-class StatusItemFactoryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(testing::startGtk());
-    ASSERT_TRUE(lock_.held());
-  }
-  testing::DesktopLock lock_;
-};
+using StatusItemFactoryTest = testing::DesktopTest;
 
 TEST_F(StatusItemFactoryTest, without_a_watcher_the_xembed_icon_is_chosen) {
   std::unique_ptr<StatusItem> item = makeStatusItem();

@@ -11,12 +11,8 @@
 namespace quorvel {
 namespace {
 
-class X11ClickMonitorTest : public ::testing::Test {
+class X11ClickMonitorTest : public testing::DesktopTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(testing::startGtk());
-    ASSERT_TRUE(lock_.held());
-  }
   void settle() {
     XSync(GDK_DISPLAY_XDISPLAY(gdk_display_get_default()), False);
     testing::drainMainLoop();
@@ -25,8 +21,6 @@ class X11ClickMonitorTest : public ::testing::Test {
     return testing::runProgram({"xdotool", "mousemove", std::to_string(x), std::to_string(y),
                                 "click", std::to_string(button)});
   }
-
-  testing::DesktopLock lock_;
 };
 
 TEST_F(X11ClickMonitorTest, reports_left_and_right_clicks_elsewhere_but_not_middle_clicks) {

@@ -12,11 +12,10 @@
 namespace quorvel {
 namespace {
 
-class X11GlobalHotKeyTest : public ::testing::Test {
+class X11GlobalHotKeyTest : public testing::DesktopTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::startGtk());
-    ASSERT_TRUE(lock_.held());
+    ASSERT_NO_FATAL_FAILURE(DesktopTest::SetUp());
     ASSERT_TRUE(GDK_IS_X11_DISPLAY(gdk_display_get_default()));
   }
 
@@ -27,8 +26,6 @@ class X11GlobalHotKeyTest : public ::testing::Test {
   }
 
   bool key(const char* name) { return testing::runProgram({"xdotool", "key", name}); }
-
-  testing::DesktopLock lock_;
 };
 
 TEST_F(X11GlobalHotKeyTest, one_key_press_is_one_call_and_presses_keep_their_order) {

@@ -32,14 +32,7 @@ std::vector<std::string> labels(GtkWidget* menu) {
   return out;
 }
 
-class XEmbedStatusItemTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(testing::startGtk());
-    ASSERT_TRUE(lock_.held());
-  }
-  testing::DesktopLock lock_;
-};
+using XEmbedStatusItemTest = testing::DesktopTest;
 
 TEST_F(XEmbedStatusItemTest, left_click_calls_the_handler_and_right_click_shows_a_fresh_menu) {
   XEmbedStatusItem item;
