@@ -26,6 +26,17 @@ bool spinUntil(Done done, double seconds = 5.0) {
   return done();
 }
 
+// Sets `flag` from a plain GLib timer `ms` from now, outside the queue under test.
+void raiseAfter(guint ms, bool& flag) {
+  g_timeout_add(
+      ms,
+      [](gpointer f) -> gboolean {
+        *static_cast<bool*>(f) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &flag);
+}
+
 TEST(GLibMainQueue, runs_work_later_on_the_loop_in_submission_order) {
   GLibMainQueue queue;
   std::vector<int> ran;
@@ -98,13 +109,7 @@ TEST(GLibMainQueue, work_that_keeps_requeueing_itself_does_not_starve_the_loop) 
   };
   queue.async(again);
   bool timerFired = false;
-  g_timeout_add(
-      20,
-      [](gpointer fired) -> gboolean {
-        *static_cast<bool*>(fired) = true;
-        return G_SOURCE_REMOVE;
-      },
-      &timerFired);
+  raiseAfter(20, timerFired);
   EXPECT_TRUE(spinUntil([&] { return timerFired; }));
   EXPECT_GT(rounds, 1);
   stop = true;
@@ -118,13 +123,7 @@ TEST(GLibMainQueue, work_left_when_the_queue_goes_is_dropped_not_run) {
     queue.asyncAfter(0.01, [&] { ran = true; });
   }
   bool settled = false;
-  g_timeout_add(
-      30,
-      [](gpointer done) -> gboolean {
-        *static_cast<bool*>(done) = true;
-        return G_SOURCE_REMOVE;
-      },
-      &settled);
+  raiseAfter(30, settled);
   ASSERT_TRUE(spinUntil([&] { return settled; }));
   EXPECT_FALSE(ran);
 }
