@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "fakes/fake_http_client.h"
 #include "fakes/fake_main_queue.h"
 #include "fakes/fake_shell.h"
 #include "fakes/fake_web_view.h"
 #include "fakes/recording_console.h"
+#include "fakes/temp_home.h"
 #include "web/page_calls.h"
 
 namespace quorvel {
@@ -58,26 +55,8 @@ class FakePageHost final : public PageHost {
   EventLog* log_;
 };
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class AppDelegateTest : public ::testing::Test {
  protected:
-  AppDelegateTest()
-      : home_(std::filesystem::temp_directory_path() /
-              ("quorvel-app-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-        homeDirectory_(home_.string()),
-        polisher_(homeDirectory_, localFileSystem(), http_, console_) {
-    std::filesystem::remove_all(home_);
-    std::filesystem::create_directories(home_);
-  }
-  ~AppDelegateTest() override { std::filesystem::remove_all(home_); }
-
   std::shared_ptr<AppDelegate> launch() {
     auto delegate = construct();
     delegate->applicationDidFinishLaunching();
@@ -115,19 +94,15 @@ class AppDelegateTest : public ::testing::Test {
     });
   }
 
-  std::filesystem::path configFile() const {
-    return home_ / "Library/Application Support/Quorvel/config.json";
-  }
-  void writeConfig(const std::string& text) {
-    std::filesystem::create_directories(configFile().parent_path());
-    std::ofstream(configFile()) << text;
+  void writeConfig(const std::string& text) { home_.put("config.json", text); }
+  nlohmann::json storedConfig() const {
+    return nlohmann::json::parse(home_.get("config.json").value_or("null"));
   }
 
-  std::filesystem::path home_;
-  FixedHomeDirectory homeDirectory_;
+  testing::TempHome home_;
   testing::FakeHttpClient http_;
   testing::RecordingConsole console_;
-  DeepSeekPolisher polisher_;
+  DeepSeekPolisher polisher_{home_, localFileSystem(), http_, console_};
   EventLog log_;
   FakeClickMonitor clicks_{&log_};
   FakeHotKey hotKey_{&log_};
@@ -344,7 +319,7 @@ TEST_F(AppDelegateTest, choosing_dark_stores_it_keeping_other_keys_and_switches_
   writeConfig(R"({"deepseek_api_key": "sk-1", "speech_locale": "de-DE", "theme": 3})");
   auto delegate = launch();
   findItem(statusItem_->rightClick()[1].submenu, "Dark").action();
-  auto config = nlohmann::json::parse(readFile(configFile()));
+  auto config = storedConfig();
   EXPECT_EQ(config,
             nlohmann::json::parse(
                 R"({"deepseek_api_key": "sk-1", "speech_locale": "de-DE", "theme": "dark"})"));
@@ -352,7 +327,7 @@ TEST_F(AppDelegateTest, choosing_dark_stores_it_keeping_other_keys_and_switches_
   EXPECT_EQ(checkedTitles(statusItem_->rightClick()[1].submenu), std::vector<std::string>{"Dark"});
 
   findItem(statusItem_->rightClick()[1].submenu, "Light").action();
-  EXPECT_EQ(nlohmann::json::parse(readFile(configFile()))["theme"], "light");
+  EXPECT_EQ(storedConfig()["theme"], "light");
   EXPECT_EQ(page_->themes, (std::vector<std::string>{"dark", "light"}));
 }
 

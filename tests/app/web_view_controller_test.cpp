@@ -12,6 +12,7 @@
 #include "fakes/fake_speech.h"
 #include "fakes/fake_web_view.h"
 #include "fakes/recording_console.h"
+#include "fakes/temp_home.h"
 #include "web/page_calls.h"
 
 namespace quorvel {
@@ -22,20 +23,6 @@ using testing::FakeWebView;
 
 class WebViewControllerTest : public ::testing::Test {
  protected:
-  WebViewControllerTest()
-      : root_(fs::temp_directory_path() /
-              ("quorvel-wvc-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-        home_((root_ / "home").string()),
-        polisher_(home_, localFileSystem(), http_, console_),
-        history_(home_, localFileSystem()),
-        usage_(home_, localFileSystem(), systemCalendar()),
-        recognizers_(queue_) {
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "home");
-  }
-  ~WebViewControllerTest() override { fs::remove_all(root_); }
-
   std::shared_ptr<WebViewController> make(std::vector<std::string> searchPaths) {
     controller_ = std::make_shared<testing::FakeAppController>();
     auto made = std::make_shared<WebViewController>(
@@ -63,23 +50,20 @@ class WebViewControllerTest : public ::testing::Test {
     return bundle;
   }
 
-  void writeSupportFile(const std::string& name, const std::string& text) {
-    fs::path dir = root_ / "home/Library/Application Support/Quorvel";
-    fs::create_directories(dir);
-    std::ofstream(dir / name) << text;
-  }
+  void writeSupportFile(const std::string& name, const std::string& text) { home_.put(name, text); }
 
   FakeWebView& view() { return *views_.made.at(0); }
 
-  fs::path root_;
-  FixedHomeDirectory home_;
+  // Home and bundle folders alike live under one temporary root.
+  testing::TempHome home_;
+  fs::path root_ = home_.path();
   testing::FakeHttpClient http_;
   testing::RecordingConsole console_;
-  DeepSeekPolisher polisher_;
-  HistoryStore history_;
-  UsageStore usage_;
+  DeepSeekPolisher polisher_{home_, localFileSystem(), http_, console_};
+  HistoryStore history_{home_, localFileSystem()};
+  UsageStore usage_{home_, localFileSystem(), systemCalendar()};
   testing::FakeMainQueue queue_;
-  testing::FakeSpeechRecognizerFactory recognizers_;
+  testing::FakeSpeechRecognizerFactory recognizers_{queue_};
   testing::FakePermissionProvider permissions_;
   testing::FakeAudioInput microphone_;
   testing::FakeWebViewFactory views_;

@@ -54,6 +54,15 @@ class TempHome final : public HomeDirectory {
     }
     return count;
   }
+  // Bytes of the first file in the application support folder whose name starts with `prefix`.
+  std::optional<std::string> getStartingWith(const std::string& prefix) const {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(appSupport(), ignored)) {
+      auto name = entry.path().filename().string();
+      if (name.rfind(prefix, 0) == 0) return get(name);
+    }
+    return std::nullopt;
+  }
   unsigned mode(const std::string& path) const {
     return static_cast<unsigned>(std::filesystem::status(path).permissions()) & 0777u;
   }

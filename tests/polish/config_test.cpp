@@ -74,21 +74,22 @@ TEST_F(PolisherConfig, unreadable_config_is_set_aside_before_an_update_replaces_
   polisher.updateConfig("theme", "dark");
   EXPECT_EQ(polisher.readConfig(), nlohmann::json({{"theme", "dark"}}));
   ASSERT_EQ(home.countStartingWith("config.json.unreadable-"), 1);
-  for (const auto& entry : std::filesystem::directory_iterator(home.appSupport())) {
-    if (entry.path().filename().string().rfind("config.json.unreadable-", 0) == 0) {
-      EXPECT_EQ(home.get(entry.path().filename().string()), broken);
-    }
-  }
+  EXPECT_EQ(home.getStartingWith("config.json.unreadable-"), broken);
   polisher.updateConfig("theme", "light");
   EXPECT_EQ(home.countStartingWith("config.json.unreadable-"), 1);
 }
 
-TEST(PolisherConfigFaults, interrupted_write_leaves_the_old_config_in_place) {
+// The same polisher over a file system that fails when the test says so.
+class PolisherConfigFaults : public ::testing::Test {
+ protected:
   TempHome home;
   FakeHttpClient http;
   RecordingConsole console;
-  FailingFileSystem files(localFileSystem());
-  DeepSeekPolisher polisher(home, files, http, console);
+  FailingFileSystem files{localFileSystem()};
+  DeepSeekPolisher polisher{home, files, http, console};
+};
+
+TEST_F(PolisherConfigFaults, interrupted_write_leaves_the_old_config_in_place) {
   const std::string old = R"({"deepseek_api_key":"sk-1","theme":"light"})";
   home.put("config.json", old);
   files.failWrites = true;
@@ -98,12 +99,7 @@ TEST(PolisherConfigFaults, interrupted_write_leaves_the_old_config_in_place) {
   EXPECT_EQ(polisher.getAPIKey(), "sk-1");
 }
 
-TEST(PolisherConfigFaults, unreadable_config_that_cannot_be_set_aside_is_not_replaced) {
-  TempHome home;
-  FakeHttpClient http;
-  RecordingConsole console;
-  FailingFileSystem files(localFileSystem());
-  DeepSeekPolisher polisher(home, files, http, console);
+TEST_F(PolisherConfigFaults, unreadable_config_that_cannot_be_set_aside_is_not_replaced) {
   home.put("config.json", "{broken");
   files.failMoveAside = true;
   polisher.updateConfig("theme", "dark");
@@ -135,12 +131,7 @@ TEST_F(PolisherConfig, blank_unusable_or_non_utf8_device_id_is_replaced) {
   }
 }
 
-TEST(PolisherConfigFaults, unwritable_device_id_still_gives_an_identifier_each_time) {
-  TempHome home;
-  FakeHttpClient http;
-  RecordingConsole console;
-  FailingFileSystem files(localFileSystem());
-  DeepSeekPolisher polisher(home, files, http, console);
+TEST_F(PolisherConfigFaults, unwritable_device_id_still_gives_an_identifier_each_time) {
   files.failWrites = true;
   std::string first = polisher.getDeviceID();
   std::string second = polisher.getDeviceID();

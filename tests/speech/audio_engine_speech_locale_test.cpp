@@ -1,5 +1,3 @@
-#include <fstream>
-
 #include "speech/engine_harness.h"
 
 namespace quorvel::testing {

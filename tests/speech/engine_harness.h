@@ -3,9 +3,6 @@
 // home whose HTTP client answers only when the test says so.
 #pragma once
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,10 +17,10 @@
 #include "fakes/fake_main_queue.h"
 #include "fakes/fake_script_evaluator.h"
 #include "fakes/fake_speech.h"
+#include "fakes/fixed_calendar.h"
 #include "fakes/recording_console.h"
-#include "platform/calendar.h"
+#include "fakes/temp_home.h"
 #include "platform/file_system.h"
-#include "platform/home_directory.h"
 #include "speech/audio_engine.h"
 
 namespace quorvel::testing {
@@ -59,43 +56,20 @@ inline const std::string& noSpeechResetScript() {
   return script;
 }
 
-class FixedCalendar final : public Calendar {
- public:
-  std::string today() const override { return "2026-12-06"; }
-};
-
-class TemporaryHome {
- public:
-  TemporaryHome() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quorvel-engine-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TemporaryHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 class EngineHarness : public ::testing::Test {
  protected:
-  TemporaryHome home;
-  FixedHomeDirectory homeDirectory{home.path()};
+  TempHome home;
   FakeMainQueue queue;
   RecordingConsole console;
   FakeHttpClient http;
-  FixedCalendar calendar;
+  FixedCalendar calendar{"2026-12-06"};
   FakePermissionProvider permissions;
   FakeSpeechRecognizerFactory recognizers{queue};
   std::shared_ptr<FakeSpeechRecognizer> english = recognizers.support("en-US");
   FakeAudioInput microphone;
-  DeepSeekPolisher polisher{homeDirectory, localFileSystem(), http, console};
-  HistoryStore history{homeDirectory, localFileSystem()};
-  UsageStore usage{homeDirectory, localFileSystem(), calendar};
+  DeepSeekPolisher polisher{home, localFileSystem(), http, console};
+  HistoryStore history{home, localFileSystem()};
+  UsageStore usage{home, localFileSystem(), calendar};
   std::shared_ptr<FakeScriptEvaluator> webView = std::make_shared<FakeScriptEvaluator>(queue);
   std::shared_ptr<FakeAppController> app = std::make_shared<FakeAppController>();
   std::shared_ptr<AudioEngine> engine;

@@ -10,25 +10,27 @@ namespace {
 
 using namespace quorvel::testing;
 
-TEST(HistoryStore, nothing_saved_yet_loads_as_none) {
+// The store over a file system that passes through until a test makes its writes fail.
+class HistoryStoreTest : public ::testing::Test {
+ protected:
   TempHome home;
-  HistoryStore store(home, localFileSystem());
+  FailingFileSystem files{localFileSystem()};
+  HistoryStore store{home, files};
+};
+
+TEST_F(HistoryStoreTest, nothing_saved_yet_loads_as_none) {
   EXPECT_EQ(store.historyFile(), home.file("history.json"));
   EXPECT_FALSE(store.load());
 }
 
-TEST(HistoryStore, first_save_creates_the_private_folder_and_file) {
-  TempHome home;
-  HistoryStore store(home, localFileSystem());
+TEST_F(HistoryStoreTest, first_save_creates_the_private_folder_and_file) {
   store.save(R"([{"raw":"a","polished":"A"}])");
   EXPECT_EQ(home.mode(home.appSupport()), 0700u);
   EXPECT_EQ(home.mode(home.file("history.json")), 0600u);
   EXPECT_EQ(store.load(), R"([{"raw":"a","polished":"A"}])");
 }
 
-TEST(HistoryStore, text_is_stored_and_returned_exactly_even_when_not_json) {
-  TempHome home;
-  HistoryStore store(home, localFileSystem());
+TEST_F(HistoryStoreTest, text_is_stored_and_returned_exactly_even_when_not_json) {
   for (const std::string text : {"  [1, 2]\n", "not json {", "[\"caf\xC3\xA9 \xE2\x86\x92\"]"}) {
     store.save(text);
     EXPECT_EQ(home.get("history.json"), text);
@@ -36,26 +38,19 @@ TEST(HistoryStore, text_is_stored_and_returned_exactly_even_when_not_json) {
   }
 }
 
-TEST(HistoryStore, empty_text_is_written_and_then_loads_as_none) {
-  TempHome home;
-  HistoryStore store(home, localFileSystem());
+TEST_F(HistoryStoreTest, empty_text_is_written_and_then_loads_as_none) {
   store.save("[1]");
   store.save("");
   EXPECT_EQ(home.get("history.json"), "");
   EXPECT_FALSE(store.load());
 }
 
-TEST(HistoryStore, file_that_is_not_utf8_loads_as_none) {
-  TempHome home;
-  HistoryStore store(home, localFileSystem());
+TEST_F(HistoryStoreTest, file_that_is_not_utf8_loads_as_none) {
   home.put("history.json", "[\"\xff\"]");
   EXPECT_FALSE(store.load());
 }
 
-TEST(HistoryStore, interrupted_save_keeps_the_previous_history) {
-  TempHome home;
-  FailingFileSystem files(localFileSystem());
-  HistoryStore store(home, files);
+TEST_F(HistoryStoreTest, interrupted_save_keeps_the_previous_history) {
   store.save("[\"kept\"]");
   files.failWrites = true;
   store.save("[\"lost\"]");
