@@ -95,20 +95,5 @@ TEST(PageCalls, no_speech_reset_is_the_fixed_eleven_line_script) {
             std::string::npos);
 }
 
-TEST(BridgeShim, posts_through_the_pywebview_handler_and_defines_every_entry) {
-  const std::string& shim = page::bridgeShim();
-  EXPECT_NE(shim.find("window.webkit.messageHandlers.pywebview.postMessage("), std::string::npos);
-  size_t last = 0;
-  for (const char* entry :
-       {"start_recording:", "stop_recording:", "process_with_ai:", "update_mask:",
-        "update_status_icon:", "hide_panel:", "get_api_key:", "save_api_key:", "get_usage:",
-        "get_dashboard_data:", "save_history:", "set_fre_seen:", "set_ui_language:",
-        "start_edit_recording:", "stop_edit_recording:", "retry_polish:", "llm_edit:"}) {
-    const size_t at = shim.find(entry, last);
-    ASSERT_NE(at, std::string::npos) << entry << " missing or out of order";
-    last = at;
-  }
-}
-
 }  // namespace
 }  // namespace quorvel
