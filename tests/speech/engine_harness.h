@@ -22,6 +22,7 @@
 #include "fakes/temp_home.h"
 #include "platform/file_system.h"
 #include "speech/audio_engine.h"
+#include "web/page_calls.h"
 
 namespace quorvel::testing {
 
@@ -40,20 +41,9 @@ inline std::string resultCall(const std::string& raw, const std::string& polishe
                               const std::string& mode) {
   return "updateResult('" + raw + "', '" + polished + "', '" + mode + "');";
 }
+// Its bytes are checked where it is built; here it only matters that the engine sends it.
 inline const std::string& noSpeechResetScript() {
-  static const std::string script =
-      "    clearInterval(recordingTimer);\n"
-      "    recordingTimer = null;\n"
-      "    clearInterval(_progressInterval);\n"
-      "    document.getElementById('processing').classList.remove('show');\n"
-      "    document.getElementById('rawText').textContent = '';\n"
-      "    document.getElementById('resultText').textContent = '';\n"
-      "    document.getElementById('footerStatus').textContent = _('error_no_speech');\n"
-      "    document.getElementById('recordBtn').disabled = false;\n"
-      "    document.getElementById('recordBtn').classList.remove('recording');\n"
-      "    document.getElementById('recordLabel').textContent = _('btn_record');\n"
-      "    state = 'idle';";
-  return script;
+  return page::noSpeechReset();
 }
 
 class EngineHarness : public ::testing::Test {

@@ -115,8 +115,8 @@ std::optional<std::string> PulseAudioInput::connect() {
     pa_threaded_mainloop_wait(mainloop_);
   }
 
-  const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
-  stream_ = pa_stream_new(context_, "Dictation", &spec, nullptr);
+  const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
+  stream_ = pa_stream_new(context_, "Dictation", &format, nullptr);
   if (!stream_) {
     return std::string("PulseAudio: cannot open a recording stream: ") +
            pa_strerror(pa_context_errno(context_));
