@@ -71,6 +71,10 @@ void AudioEngine::startRecording() {
   recognitionRequest_.reset();
   accumulatedText_.clear();
   currentSegmentText_.clear();
+  serverWait_.reset();
+  serverSettings_ = transcription_.settings();
+  keptAudio_ = serverSettings_ ? std::make_shared<AudioAccumulator>(avAudioEngine_.outputFormat(0))
+                               : nullptr;
   isRecording_ = true;
   showRecordingStatusLater(true);
 
@@ -81,20 +85,28 @@ void AudioEngine::startRecording() {
     recognitionRequest_->shouldReportPartialResults = true;
     recognitionRequest_->addsPunctuation = true;
   }
-  if (!speechRecognizer_ || !speechRecognizer_->isAvailable() || !recognitionRequest_) {
+  bool local = speechRecognizer_ && speechRecognizer_->isAvailable() && recognitionRequest_;
+  if (!local && !serverSettings_) {
     sendJSError("Speech recognizer not available");
     return;
   }
 
-  std::weak_ptr<RecognitionRequest> request = recognitionRequest_;
-  recognitionTask_ = speechRecognizer_->recognitionTask(
-      recognitionRequest_,
-      [weak = weak_from_this(), request](const std::optional<RecognitionResult>& result,
-                                         const std::optional<RecognitionError>& error) {
-        if (auto self = weak.lock()) self->handleRecognition(request, result, error);
-      });
+  if (local) {
+    std::weak_ptr<RecognitionRequest> request = recognitionRequest_;
+    recognitionTask_ = speechRecognizer_->recognitionTask(
+        recognitionRequest_,
+        [weak = weak_from_this(), request](const std::optional<RecognitionResult>& result,
+                                           const std::optional<RecognitionError>& error) {
+          if (auto self = weak.lock()) self->handleRecognition(request, result, error);
+        });
+  } else {
+    // Only the transcription server will hear this dictation: no live text, so the page says
+    // it is listening.
+    recognitionRequest_.reset();
+    sendTextToFrontend("Listening\u2026");
+  }
 
-  installTapFeeding(&AudioEngine::recognitionRequest_);
+  installTapFeeding(&AudioEngine::recognitionRequest_, keptAudio_);
   avAudioEngine_.prepare();
   if (auto failure = avAudioEngine_.start()) {
     services_.console.line("[AudioEngine] engine start failed: " + *failure);
@@ -137,6 +149,7 @@ void AudioEngine::stopRecording(const std::string& mode) {
     avAudioEngine_.stop();
     avAudioEngine_.removeTap(0);
     if (recognitionRequest_) recognitionRequest_->endAudio();
+    beginServerTranscription();
   } else {
     // The last session was delivered already: nothing of it may be delivered or counted a
     // second time, so this stop waits on nothing and ends in the no-speech reset. The audio is
