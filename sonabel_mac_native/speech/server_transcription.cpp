@@ -54,6 +54,8 @@ void AudioEngine::finishServerTranscription(uint64_t generation, std::optional<s
     return;
   }
   bool haveLocal = localFinal && !localFinal->empty();
+  // Told of the failure, the user must not also read that nothing was said.
+  if (!haveLocal) sessionFailed_ = true;
   sendJSError("Transcription server failed: " + failure.value_or("unknown error") +
               (haveLocal ? "; the local transcript is used." : "."));
   if (localFinal) {
