@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   std::thread([&server, stopSignals, bound] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    server.stop();
     std::printf("quorvel-relay: stopping (finishing requests in flight)\n");
     std::fflush(stdout);
     auto deadline = std::chrono::steady_clock::now() +
