@@ -202,6 +202,7 @@ RelayServer::RelayServer(RelayConfig config) : impl_(std::make_unique<Impl>(std:
   server.set_payload_max_length(maxBodyBytes);
   server.set_tcp_nodelay(true);
   server.set_keep_alive_timeout(5);
+  server.set_keep_alive_max_count(10000);
   server.set_read_timeout(10);
   server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
     requestStart = Clock::now();

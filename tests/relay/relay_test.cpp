@@ -198,6 +198,17 @@ TEST_F(Relay, answers_each_request_with_its_status_and_error_shape) {
   EXPECT_EQ(first["temperature"], 0.3);
   EXPECT_EQ(first["messages"][0], Json({{"role", "user"}, {"content", "hello"}}));
 
+  // A request the upstream failed does not use up the device's quota.
+  httplib::Headers unlucky = {{"X-Real-IP", "10.0.2.1"}, {"X-Device-ID", deviceId(device++)}};
+  upstream.script({500, answer("x")});
+  std::vector<int> afterFailure;
+  for (int i = 0; i < 4; ++i) {
+    auto result = post(*relay, ok, unlucky);
+    ASSERT_TRUE(result);
+    afterFailure.push_back(result->status);
+  }
+  EXPECT_EQ(afterFailure, (std::vector<int>{502, 200, 200, 429}));
+
   // Rotating device identifiers does not get round the per-address rate.
   httplib::Headers sameAddress = {{"X-Real-IP", "10.0.1.1"}};
   std::vector<int> statuses;
@@ -286,8 +297,8 @@ TEST_F(Relay, three_instances_sharing_redis_grant_each_device_exactly_its_quota)
   EXPECT_EQ(upstream.requests().size(), static_cast<size_t>(devices * quota));
 }
 
-TEST_F(Relay, sigterm_answers_requests_in_flight_and_refuses_new_ones) {
-  auto relay = startRelay();
+TEST_F(Relay, caps_requests_in_flight_and_on_sigterm_answers_them_and_refuses_new_ones) {
+  auto relay = startRelay({"--max-in-flight", "1"});
   Reply held = Reply::stalling();
   held.body = answer("Finished.");
   upstream.script(held);
@@ -298,6 +309,10 @@ TEST_F(Relay, sigterm_answers_requests_in_flight_and_refuses_new_ones) {
     }
   });
   ASSERT_TRUE(upstream.waitForRequests(1));
+  auto overCap = post(*relay, chat("hello"), {{"X-Device-ID", deviceId(2)}});
+  ASSERT_TRUE(overCap);
+  EXPECT_EQ(overCap->status, 503);
+  EXPECT_NE(overCap->body.find("overloaded"), std::string::npos);
 
   relay->process().signal(SIGTERM);
   ASSERT_TRUE(relay->process().waitForLine("stopping"));
