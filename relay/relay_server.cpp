@@ -1,5 +1,6 @@
 #include "relay_server.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
 
 #include <algorithm>
@@ -77,8 +78,13 @@ struct RelayServer::Impl {
 
   std::string clientAddress(const httplib::Request& request) const {
     if (config.trustRealIp && isLoopback(request.remote_addr)) {
+      // Only an address: the value becomes part of a Redis key and of the access log.
       auto real = request.get_header_value("X-Real-IP");
-      if (!real.empty()) return real;
+      in6_addr parsed{};
+      if (inet_pton(AF_INET, real.c_str(), &parsed) == 1 ||
+          inet_pton(AF_INET6, real.c_str(), &parsed) == 1) {
+        return real;
+      }
     }
     return request.remote_addr;
   }
