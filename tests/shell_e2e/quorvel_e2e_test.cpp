@@ -355,6 +355,11 @@ TEST_F(QuorvelDesktopTest, installed_package_finds_its_page_and_starts_at_login_
   choose("", "Start at Login");
   ASSERT_TRUE(runUntil([&] { return fs::exists(entry); }));
   EXPECT_EQ(loginRow(), 1);
+  // The setting's check mark does not turn the plain commands into check rows.
+  MenuNode shown = menu();
+  const MenuNode* about = shown.child("About Quorvel v1.1.0");
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(about->toggleType, "");
   EXPECT_TRUE(runProgram({"desktop-file-validate", entry.string()}));
   std::ifstream in(entry);
   std::string text((std::istreambuf_iterator<char>(in)), {});
