@@ -54,19 +54,16 @@ std::optional<Rgb> announcedForeground() {
   return colour;
 }
 
-// The text colour of a window of the GTK theme.
+// The text colour of a label in a window of the GTK theme. Real widgets, as a style context
+// of our own would not see the screen's theme.
 Rgb themeForeground() {
-  GtkWidgetPath* path = gtk_widget_path_new();
-  gtk_widget_path_append_type(path, GTK_TYPE_WINDOW);
-  gtk_widget_path_iter_set_object_name(path, -1, "window");
-  gtk_widget_path_append_type(path, GTK_TYPE_LABEL);
-  gtk_widget_path_iter_set_object_name(path, -1, "label");
-  GtkStyleContext* context = gtk_style_context_new();
-  gtk_style_context_set_path(context, path);
-  gtk_widget_path_unref(path);
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  GtkWidget* label = gtk_label_new(nullptr);
+  gtk_container_add(GTK_CONTAINER(window), label);
   GdkRGBA colour{};
-  gtk_style_context_get_color(context, GTK_STATE_FLAG_NORMAL, &colour);
-  g_object_unref(context);
+  GtkStyleContext* context = gtk_widget_get_style_context(label);
+  gtk_style_context_get_color(context, gtk_style_context_get_state(context), &colour);
+  gtk_widget_destroy(window);
   return Rgb{colour.red, colour.green, colour.blue};
 }
 
