@@ -48,10 +48,13 @@ std::vector<std::string> bundleSearchPaths() {
   return paths;
 }
 
-// Ends the process at once, as quitting does: output flushed, writes in progress completed. The
-// session bus name, the tray socket and the key grabs go with the connections the kernel
-// closes.
+// Ends the process at once, as quitting does: output and bus messages flushed, writes in
+// progress completed. The session bus name, the tray socket and the key grabs go with the
+// connections the kernel closes.
+DesktopApplication* runningApplication = nullptr;
+
 [[noreturn]] void endProcess() {
+  if (runningApplication != nullptr) runningApplication->flushBus();
   std::fflush(stdout);
   std::fflush(stderr);
   holdFileWritesForExit();
@@ -76,6 +79,7 @@ int QuorvelApp::main(int argc, char** argv) {
   endOnSignals();
 
   DesktopApplication application;
+  runningApplication = &application;
   if (!application.registerAsPrimaryInstance()) {
     std::puts("Quorvel is already running");
     std::fflush(stdout);
