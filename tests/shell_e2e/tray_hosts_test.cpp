@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -154,18 +153,25 @@ Box difference(const Shot& before, const Shot& after, double minimumContrast = 1
   return box;
 }
 
-// Whether the popover, a 440 × 420 window titled "Quorvel", is on screen (the XEmbed icon's
-// window bears that title too).
-bool popoverVisible() {
+// The geometry lines of the visible windows titled "Quorvel": the popover and the XEmbed icon.
+std::string quorvelWindows() {
   gchar* out = nullptr;
   const gchar* argv[] = {"xdotool",           "search", "--onlyvisible", "--name", "^Quorvel$",
                          "getwindowgeometry", "%@",     nullptr};
   g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr,
                GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr, nullptr,
                &out, nullptr, nullptr, nullptr);
-  const bool visible = out != nullptr && std::strstr(out, "Geometry: 440x420") != nullptr;
+  std::string text = out ? out : "";
   g_free(out);
-  return visible;
+  return text;
+}
+bool quorvelWindowVisible() {
+  return !quorvelWindows().empty();
+}
+
+// Whether the popover, the 440 × 420 one of them, is on screen.
+bool popoverVisible() {
+  return quorvelWindows().find("Geometry: 440x420") != std::string::npos;
 }
 
 bool click(int x, int y, int button) {
@@ -443,6 +449,8 @@ TEST_F(TrayHostTest, an_item_started_before_the_panel_joins_it_and_returns_after
     ASSERT_TRUE(desktop_->startXfce());
     EXPECT_TRUE(runUntil([&] { return listsProcess(registeredItems(), quorvel_->pid()); }, 10.0));
     EXPECT_EQ(registeredItems().size(), 1u);
+    // ...and only there: the XEmbed icon (a window titled "Quorvel") is gone from the tray.
+    EXPECT_TRUE(runUntil([] { return !quorvelWindowVisible(); }, 5.0));
     if (start == 1) desktop_->stopXfce();
   }
   EXPECT_TRUE(quorvel_->running());
