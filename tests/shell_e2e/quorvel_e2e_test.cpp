@@ -376,6 +376,7 @@ TEST_F(QuorvelDesktopTest, installed_package_finds_its_page_and_starts_at_login_
   EXPECT_EQ(loginRow(), 0);
   std::ofstream(entry) << text;  // made outside the program
   EXPECT_EQ(loginRow(), 1);
+}
 
 // A chat-completion server on the loopback that takes requests and never answers them: a polish
 // stays in flight for as long as the test wants.
