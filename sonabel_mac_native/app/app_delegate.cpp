@@ -92,12 +92,10 @@ void AppDelegate::registerGlobalHotkey() {
 
 void AppDelegate::handleHotkeyAction() {
   if (!webViewController_ || !webViewController_->hasRecorder()) return;
-  bool wasRecording = webViewController_->isRecording();
   if (!isPopoverShown()) showPopover();
+  // Only the toggle: the page decides whether it starts or stops anything, and the recording
+  // controller shows the badge once capture has really started and takes it away at delivery.
   webViewController_->toggleRecordingFromHotkey();
-  if (!statusItem_) return;
-  setStatusToolTip(wasRecording ? "Quorvel" : "Recording...");
-  showStatusBarBadge(!wasRecording);
 }
 
 void AppDelegate::showStatusBarBadge(bool recording) {

@@ -205,7 +205,9 @@ TEST_F(AppDelegateTest, a_click_on_the_tray_item_that_first_closed_the_popover_d
   EXPECT_TRUE(popover_->shown);
 }
 
-TEST_F(AppDelegateTest, f6_opens_the_popover_toggles_the_page_and_sets_the_badge) {
+// The page may ignore the toggle (it is busy processing): only the recording controller,
+// which knows whether capture started, may show the badge.
+TEST_F(AppDelegateTest, f6_opens_the_popover_and_toggles_the_page_but_leaves_the_badge_alone) {
   auto delegate = launch();
   hotKey_.pressKey();
   EXPECT_EQ(page_->toggles, 0);  // presses are handled on the main queue
@@ -213,28 +215,17 @@ TEST_F(AppDelegateTest, f6_opens_the_popover_toggles_the_page_and_sets_the_badge
   EXPECT_TRUE(popover_->shown);
   EXPECT_TRUE(page_->popoverShownAtToggle);
   EXPECT_EQ(page_->toggles, 1);
-  EXPECT_EQ(statusItem_->toolTip, "Recording...");
-  EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
+  EXPECT_EQ(statusItem_->image, StatusImage::MenuBarIcon);
+  EXPECT_NE(statusItem_->toolTip, "Recording...");
 
   page_->recording = true;
+  hotKey_.pressKey();
   hotKey_.pressKey();
   queue_.runUntilIdle();
   EXPECT_TRUE(popover_->shown);  // F6 never closes it
   EXPECT_EQ(popover_->shows, 1);
-  EXPECT_EQ(page_->toggles, 2);
-  EXPECT_EQ(statusItem_->toolTip, "Quorvel");
+  EXPECT_EQ(page_->toggles, 3);
   EXPECT_EQ(statusItem_->image, StatusImage::MenuBarIcon);
-}
-
-TEST_F(AppDelegateTest, two_quick_presses_each_read_the_recording_state_anew) {
-  auto delegate = launch();
-  hotKey_.pressKey();
-  hotKey_.pressKey();
-  queue_.advance(0.0);
-  EXPECT_EQ(page_->toggles, 2);
-  // The fake's state never changed: both presses saw "not recording".
-  EXPECT_EQ(statusItem_->toolTip, "Recording...");
-  EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
 }
 
 const MenuItem& findItem(const MenuModel& menu, const std::string& title) {
