@@ -32,6 +32,19 @@ class MemoryFileSystem final : public FileSystem {
     return true;
   }
   bool exists(const std::string& path) const override { return files.count(path) != 0; }
+  bool moveFolder(const std::string& path, const std::string& newPath, unsigned) override {
+    auto inside = [](const std::string& file, const std::string& folder) {
+      return file.rfind(folder + "/", 0) == 0;
+    };
+    std::map<std::string, std::string> moved;
+    for (const auto& [file, bytes] : files) {
+      if (inside(file, newPath)) return false;
+      if (inside(file, path)) moved[newPath + file.substr(path.size())] = bytes;
+    }
+    std::erase_if(files, [&](const auto& entry) { return inside(entry.first, path); });
+    files.merge(moved);
+    return true;
+  }
 };
 
 }  // namespace quorvel::testing

@@ -84,7 +84,13 @@ bool XdgAutostartEntry::setEnabled(bool enabled) {
 std::string runningProgramPath() {
   std::error_code error;
   auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : program.string();
+  if (error) return {};
+  // A package upgrade replaces the file under a running program; the new one is at the same path.
+  std::string path = program.string();
+  const std::string replaced = " (deleted)";
+  if (path.size() > replaced.size() && path.ends_with(replaced))
+    path.resize(path.size() - replaced.size());
+  return path;
 }
 
 }  // namespace quorvel
