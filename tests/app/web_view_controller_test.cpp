@@ -133,6 +133,10 @@ TEST_F(WebViewControllerTest, every_finished_load_injects_theme_usage_and_histor
   EXPECT_EQ(view().scripts, expected);
   view().finishLoad();  // a reload gets the same again
   EXPECT_EQ(view().scripts.size(), 8u);
+  // The popover being shown: the dashboard gets the figures as they are now.
+  writeSupportFile("usage.json", R"({"total_chars": 9})");
+  controller->refreshUsage();
+  EXPECT_EQ(view().scripts.back(), page::refreshUsage(R"({"total_chars": 9})"));
 }
 
 TEST_F(WebViewControllerTest, first_load_without_files_gets_light_theme_and_usage_refresh_only) {

@@ -1,5 +1,6 @@
-// The real quorvel program as a child of the test: its own temporary HOME, the test probe
-// switched on, its standard output collected, and its end observed on the main loop.
+// The real quorvel program (the tests' own build of it, which has the test probe) as a child of
+// the test: its own temporary HOME, the test probe switched on, its standard output collected,
+// and its end observed on the main loop.
 #pragma once
 
 #include <gio/gio.h>
@@ -29,7 +30,7 @@ class QuorvelProcess {
   QuorvelProcess& operator=(const QuorvelProcess&) = delete;
 
   bool start() {
-    std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel";
+    std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed";
     gchar* argv[] = {const_cast<gchar*>(program.c_str()), nullptr};
     gchar** env = g_get_environ();
     env = g_environ_setenv(env, "HOME", home_.c_str(), TRUE);
