@@ -25,6 +25,7 @@ void AudioEngine::startEditRecording() {
     avAudioEngine_.stop();
     avAudioEngine_.removeTap(0);
   }
+  const uint64_t generation = ++captureGeneration_;
   if (editRecognitionTask_) editRecognitionTask_->cancel();
   editAccumulatedText_.clear();
 
@@ -33,10 +34,11 @@ void AudioEngine::startEditRecording() {
     sendEditResult(std::nullopt, "Speech recognizer not available");
     return;
   }
+  editRecognizer_ = speechRecognizer_;
   editRecognitionRequest_->shouldReportPartialResults = true;
   editRecognitionRequest_->addsPunctuation = true;
   std::weak_ptr<RecognitionRequest> request = editRecognitionRequest_;
-  editRecognitionTask_ = speechRecognizer_->recognitionTask(
+  editRecognitionTask_ = editRecognizer_->recognitionTask(
       editRecognitionRequest_,
       [weak = weak_from_this(), request](const std::optional<RecognitionResult>& result,
                                          const std::optional<RecognitionError>&) {
@@ -48,12 +50,18 @@ void AudioEngine::startEditRecording() {
   installTapFeeding(&AudioEngine::editRecognitionRequest_);
   editCapturing_ = true;
   avAudioEngine_.prepare();
-  if (auto failure = avAudioEngine_.start()) {
-    services_.console.line("[AudioEngine] edit engine start failed: " + *failure);
-    sendEditResult(std::nullopt, "Failed to start audio");
-    return;
-  }
-  services_.console.line("[AudioEngine] edit recording started");
+  startCapture(
+      generation,
+      [](AudioEngine& self) {
+        self.services_.console.line("[AudioEngine] edit recording started");
+      },
+      [](AudioEngine& self, const std::string& failure) {
+        self.services_.console.line("[AudioEngine] edit engine start failed: " + failure);
+        self.sendEditResult(std::nullopt, "Failed to start audio");
+      },
+      [](AudioEngine& self, const std::string& loss) {
+        self.services_.console.line("[AudioEngine] audio capture lost: " + loss);
+      });
 }
 
 void AudioEngine::handleEditRecognition(const std::weak_ptr<RecognitionRequest>& from,
@@ -63,6 +71,10 @@ void AudioEngine::handleEditRecognition(const std::weak_ptr<RecognitionRequest>&
   if (!result || !origin || origin != editRecognitionRequest_) return;
   editAccumulatedText_ = result->formattedString;
   evaluateLater(page::setEditInstruction(editAccumulatedText_));
+  // The complete instruction is here: no reason to keep the page waiting for the bound.
+  if (result->isFinal && editWaitingForFinal_) {
+    finishEditCapture(editRecognitionRequest_, editRecognitionTask_);
+  }
 }
 
 void AudioEngine::stopEditRecording() {
@@ -71,27 +83,42 @@ void AudioEngine::stopEditRecording() {
   if (editCapturing_) {
     avAudioEngine_.stop();
     avAudioEngine_.removeTap(0);
+    ++captureGeneration_;
   }
   editCapturing_ = false;
   if (editRecognitionRequest_) editRecognitionRequest_->endAudio();
 
   std::weak_ptr<RecognitionRequest> stoppedRequest = editRecognitionRequest_;
   std::weak_ptr<RecognitionTask> stoppedTask = editRecognitionTask_;
-  services_.mainQueue.asyncAfter(1.5, [weak = weak_from_this(), stoppedRequest, stoppedTask] {
-    auto self = weak.lock();
-    if (!self) return;
-    std::string text = self->editAccumulatedText_;
-    // Released, not cancelled; a capture started during the wait keeps its own.
-    if (self->editRecognitionTask_ == stoppedTask.lock()) self->editRecognitionTask_.reset();
-    if (self->editRecognitionRequest_ == stoppedRequest.lock()) {
-      self->editRecognitionRequest_.reset();
-    }
-    if (text.empty()) {
-      self->sendEditResult(std::nullopt, "No speech detected");
-    } else {
-      self->sendEditResult(text, std::nullopt);
-    }
-  });
+  editWaitingForFinal_ = true;
+  const uint64_t generation = ++editStopGeneration_;
+  auto wait = std::make_shared<FinalWait>();
+  wait->bound = 1.5;
+  wait->waiting = [generation](AudioEngine& self) {
+    return self.editWaitingForFinal_ && self.editStopGeneration_ == generation;
+  };
+  wait->task = [stoppedTask](AudioEngine&) { return stoppedTask.lock(); };
+  wait->expire = [stoppedRequest, stoppedTask](AudioEngine& self) {
+    self.finishEditCapture(stoppedRequest, stoppedTask);
+  };
+  beginFinalWait(std::move(wait));
+}
+
+void AudioEngine::finishEditCapture(const std::weak_ptr<RecognitionRequest>& stoppedRequest,
+                                    const std::weak_ptr<RecognitionTask>& stoppedTask) {
+  editWaitingForFinal_ = false;
+  std::string text = editAccumulatedText_;
+  // Released, not cancelled; a capture started during the wait keeps its own.
+  if (editRecognitionTask_ == stoppedTask.lock()) editRecognitionTask_.reset();
+  if (editRecognitionRequest_ == stoppedRequest.lock()) {
+    editRecognitionRequest_.reset();
+    editRecognizer_.reset();
+  }
+  if (text.empty()) {
+    sendEditResult(std::nullopt, "No speech detected");
+  } else {
+    sendEditResult(text, std::nullopt);
+  }
 }
 
 void AudioEngine::sendEditResult(const std::optional<std::string>& text,
