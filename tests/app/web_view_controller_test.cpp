@@ -112,9 +112,9 @@ TEST_F(WebViewControllerTest, falls_back_to_the_build_folder_then_to_the_error_p
 }
 
 TEST_F(WebViewControllerTest, page_messages_reach_the_recording_controller) {
+  recognizers_.support("en-US");  // the recogniser is chosen when the view is built
   auto controller = make({});
   controller->loadView();
-  recognizers_.support("en-US");
   view().post({{"action", "start_recording"}});
   queue_.runUntilIdle();
   EXPECT_TRUE(controller->isRecording());
