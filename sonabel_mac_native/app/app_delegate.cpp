@@ -180,6 +180,8 @@ void AppDelegate::togglePopover() {
 
 void AppDelegate::showPopover() {
   if (!statusItem_ || !popover_ || popover_->isShown()) return;
+  // The page is built once, at launch: its usage figures are brought up to date on every show.
+  if (webViewController_) webViewController_->refreshUsage();
   popover_->show(statusItem_->anchor());
 }
 

@@ -23,7 +23,9 @@
 #include "platform/linux/desktop/glib_main_queue.h"
 #include "platform/linux/desktop/popover_window.h"
 #include "platform/linux/desktop/status_item_factory.h"
+#ifdef QUORVEL_WITH_TEST_PROBE
 #include "platform/linux/desktop/test_probe.h"
+#endif
 #include "platform/linux/desktop/webkit_page_view.h"
 #include "platform/linux/desktop/x11_click_monitor.h"
 #include "platform/linux/desktop/x11_global_hot_key.h"
@@ -128,11 +130,13 @@ int QuorvelApp::main(int argc, char** argv) {
 
   mainQueue.async([delegate] {
     delegate->applicationDidFinishLaunching();
+#ifdef QUORVEL_WITH_TEST_PROBE
     if (testProbeRequested()) {
       installTestProbe(
           std::dynamic_pointer_cast<WebKitPageView>(delegate->webViewController()->webView()),
           [delegate] { return delegate->isPopoverShown(); });
     }
+#endif
   });
   gtk_main();
 

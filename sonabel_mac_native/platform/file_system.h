@@ -6,7 +6,8 @@
 //     afterwards.
 //   - writeFileAtomically: writes to a temporary file in the same folder, flushes it to disk and
 //     renames it over `path`, so a reader sees the old file or the new one, never a mix; the
-//     file gets `mode`. False (and the old file untouched) on any failure.
+//     file gets `mode`. On any failure the old file is untouched and the result says why
+//     ("No space left on device").
 //   - moveAside: renames `path` to `newPath` without replacing an existing file.
 //   - exists: true when something is at `path`, readable or not.
 //   - moveFolder: moves the folder `path` with everything in it to `newPath`, which must not
@@ -22,14 +23,20 @@
 
 namespace quorvel {
 
+// The outcome of a write: empty error when the file was written.
+struct WriteResult {
+  std::string error;
+  explicit operator bool() const { return error.empty(); }
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
   virtual std::optional<std::string> readFile(const std::string& path) const = 0;
   virtual bool createDirectories(const std::string& path, unsigned mode) = 0;
-  virtual bool writeFileAtomically(const std::string& path, const std::string& bytes,
-                                   unsigned mode) = 0;
+  virtual WriteResult writeFileAtomically(const std::string& path, const std::string& bytes,
+                                          unsigned mode) = 0;
   virtual bool moveAside(const std::string& path, const std::string& newPath) = 0;
   virtual bool exists(const std::string& path) const { return readFile(path).has_value(); }
   virtual bool moveFolder(const std::string& path, const std::string& newPath, unsigned mode) = 0;

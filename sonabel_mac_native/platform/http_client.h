@@ -8,11 +8,15 @@
 //   - A transport failure (refused, name lookup, TLS, time-out) sets `error` to a readable
 //     description and leaves status and body empty. Otherwise status holds the HTTP status and
 //     body the reply bytes (possibly empty); the status is not judged here.
-//   - timeoutSeconds bounds connecting and every wait for data.
+//   - timeoutSeconds bounds connecting and every wait for data; totalTimeoutSeconds bounds the
+//     whole exchange. Both end the request as a transport failure (kind Timeout).
+//   - A reply body larger than maxBodyBytes is not kept: the result then has its status,
+//     bodyTooLarge set and no body.
 // Linux: libcurl (multi interface on one worker thread). Tests: a recorder that answers on
 // demand, and the real client against loopback servers.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,12 +36,18 @@ struct HttpRequest {
   std::vector<std::pair<std::string, std::string>> headers;
   std::optional<std::string> body;
   double timeoutSeconds = 15.0;
+  double totalTimeoutSeconds = 120.0;
+  size_t maxBodyBytes = 1 << 20;
 };
+
+enum class HttpFailure { Connection, Timeout, Security };
 
 struct HttpResult {
   std::optional<std::string> error;  // set only for a transport failure
   std::optional<long> status;
   std::optional<std::string> body;
+  HttpFailure failure = HttpFailure::Connection;  // what kind of transport failure `error` is
+  bool bodyTooLarge = false;
 };
 
 class HttpClient {

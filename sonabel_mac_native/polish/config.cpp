@@ -21,13 +21,16 @@ nlohmann::json DeepSeekPolisher::readConfig() const {
   return JsonObjectFile(files_, configFile_, kPrivateFileMode).load().object;
 }
 
-std::optional<std::string> DeepSeekPolisher::getAPIKey() const {
-  auto config = readConfig();
+std::optional<std::string> apiKeyIn(const nlohmann::json& config) {
   auto key = config.find("deepseek_api_key");
   if (key == config.end() || !key->is_string() || key->get_ref<const std::string&>().empty()) {
     return std::nullopt;
   }
   return key->get<std::string>();
+}
+
+std::optional<std::string> DeepSeekPolisher::getAPIKey() const {
+  return apiKeyIn(readConfig());
 }
 
 std::string DeepSeekPolisher::getDeviceID() const {
@@ -40,7 +43,9 @@ std::string DeepSeekPolisher::getDeviceID() const {
   }
   std::string fresh = makeUUID();
   files_.createDirectories(configDir_, kPrivateDirectoryMode);
-  files_.writeFileAtomically(path, fresh, kPrivateFileMode);
+  if (auto written = files_.writeFileAtomically(path, fresh, kPrivateFileMode); !written) {
+    console_.line("[DeepSeek] could not save " + path + ": " + written.error);
+  }
   return fresh;
 }
 
@@ -48,7 +53,8 @@ void DeepSeekPolisher::updateConfig(const std::string& key, const std::string& v
   JsonObjectFile file(files_, configFile_, kPrivateFileMode);
   auto loaded = file.load();
   loaded.object[key] = value;
-  file.write(loaded.object, loaded.unreadable);
+  reportStoreWrite(console_, "[DeepSeek] ", configFile_,
+                   file.write(loaded.object, loaded.unreadable));
 }
 
 }  // namespace quorvel

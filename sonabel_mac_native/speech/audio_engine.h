@@ -125,7 +125,9 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   // True while the server's answer is awaited: the local final is set aside, not delivered.
   bool holdForServer();
   void retryPolish(const std::string& raw, const std::string& mode);
-  void llmEdit(const std::string& text, const std::string& instruction);
+  void llmEdit(const std::string& text, const std::string& instruction,
+               std::optional<int64_t> requestId);
+  void saveHistory(const std::string& data);
 
   AudioEngineServices services_;
   AudioInput& avAudioEngine_;
@@ -147,6 +149,9 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   std::shared_ptr<RecognitionRequest> editRecognitionRequest_;
   std::shared_ptr<RecognitionTask> editRecognitionTask_;
   std::string editAccumulatedText_;
+  // From an edit capture's start to its stop: the microphone is the instruction's, and a
+  // dictation may not take it (nor the other way round).
+  bool editCapturing_ = false;
   // Counts stops, so that a time-out acts only for the stop that scheduled it.
   uint64_t stopGeneration_ = 0;
   // Counts every start and stop of the microphone: a start's answer or a loss report that

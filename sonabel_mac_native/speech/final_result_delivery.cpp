@@ -41,15 +41,21 @@ void AudioEngine::deliverFinalResult() {
   services_.polisher.polish(
       raw, mode,
       [weak = weak_from_this(), raw, mode, deliveredRequest, deliveredTask, deliveredRecognizer](
-          std::optional<std::string> polished, std::optional<ChatError>) {
+          std::optional<std::string> polished, std::optional<ChatError> error) {
         auto self = weak.lock();
         if (!self) return;
-        // A failed polish shows the raw text as the result, and the session still counts.
-        std::string finalText = polished ? *polished : raw;
-        self->services_.usage.recordSession(static_cast<int64_t>(countCharacters(raw)));
-        std::string call = page::updateResult(raw, finalText, mode);
-        self->services_.mainQueue.async([self, call = std::move(call), deliveredRequest,
+        // A failed polish shows the raw text as the result (the page and its history rely on
+        // it), says why, and the session still counts. Counting is file work: it runs on the
+        // main thread, not on the HTTP worker every other transfer shares, and before the page
+        // is told.
+        std::optional<std::string> reason;
+        if (!polished) reason = DeepSeekPolisher::failureReason(error);
+        std::string call = page::updateResult(raw, polished ? *polished : raw, mode, reason);
+        self->services_.mainQueue.async([self, raw, call = std::move(call), deliveredRequest,
                                          deliveredTask, deliveredRecognizer] {
+          reportStoreWrite(
+              self->services_.console, "[AudioEngine] ", self->services_.usage.usageFile(),
+              self->services_.usage.recordSession(static_cast<int64_t>(countCharacters(raw))));
           if (auto webView = self->webView_.lock()) {
             webView->evaluate(
                 call, [weak = std::weak_ptr<AudioEngine>(self)](std::optional<std::string> error) {
@@ -58,6 +64,9 @@ void AudioEngine::deliverFinalResult() {
                     engine->services_.console.line("[AudioEngine] JS eval error: " + *error);
                   }
                 });
+            if (auto usage = self->services_.usage.loadRaw()) {
+              webView->evaluate(page::refreshUsage(*usage));
+            }
           }
           if (self->recognitionRequest_ && self->recognitionRequest_ == deliveredRequest.lock()) {
             self->recognitionRequest_.reset();

@@ -9,9 +9,9 @@ namespace quorvel {
 HistoryStore::HistoryStore(const HomeDirectory& home, FileSystem& files)
     : historyFile_(home.appFolder() + "/history.json"), files_(files) {}
 
-void HistoryStore::save(const std::string& jsonString) {
+StoreWrite HistoryStore::save(const std::string& jsonString) {
   files_.createDirectories(parentDirectory(historyFile_), kPrivateDirectoryMode);
-  files_.writeFileAtomically(historyFile_, jsonString, kPrivateFileMode);
+  return {{}, files_.writeFileAtomically(historyFile_, jsonString, kPrivateFileMode).error};
 }
 
 std::optional<std::string> HistoryStore::load() const {

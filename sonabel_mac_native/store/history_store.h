@@ -7,6 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/home_directory.h"
+#include "store/json_file.h"
 
 namespace quorvel {
 
@@ -14,7 +15,7 @@ class HistoryStore {
  public:
   HistoryStore(const HomeDirectory& home, FileSystem& files);
 
-  void save(const std::string& jsonString);
+  StoreWrite save(const std::string& jsonString);
   std::optional<std::string> load() const;  // none when missing, unreadable, not UTF-8 or empty
 
   const std::string& historyFile() const { return historyFile_; }

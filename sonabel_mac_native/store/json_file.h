@@ -8,14 +8,31 @@
 
 #include <chrono>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/console.h"
 #include "platform/file_system.h"
 
 namespace quorvel {
+
+// What a store's write did, for the one console line each event gets.
+struct StoreWrite {
+  std::string setAsideAs;  // where an unreadable file went before it was replaced
+  std::string error;       // why nothing was written; empty when the file was written
+};
+
+// "<tag><file> could not be read; kept it as <copy>" and "<tag>could not save <file>: <why>".
+inline void reportStoreWrite(Console& console, const std::string& tag, const std::string& path,
+                             const StoreWrite& write) {
+  if (!write.setAsideAs.empty()) {
+    console.line(tag + path + " could not be read; kept it as " + write.setAsideAs);
+  }
+  if (!write.error.empty()) console.line(tag + "could not save " + path + ": " + write.error);
+}
 
 // The application support folder holds the user's key and identity: owner only.
 inline constexpr unsigned kPrivateDirectoryMode = 0700;
@@ -54,31 +71,42 @@ class JsonObjectFile {
     return loaded;
   }
 
-  // Pretty-printed, whole, atomically. False when nothing was written (the old file stays).
-  bool write(const nlohmann::json& object, bool setAsideFirst) const {
+  // Pretty-printed, whole, atomically. On failure the old file stays and `error` says why.
+  StoreWrite write(const nlohmann::json& object, bool setAsideFirst) const {
+    StoreWrite outcome;
     std::string text;
     try {
       text = object.dump(2);
     } catch (const nlohmann::json::exception&) {
-      return false;  // a string that is not UTF-8: nothing is written
+      outcome.error = "a text in it is not valid UTF-8";
+      return outcome;
     }
     files_.createDirectories(parentDirectory(path_), kPrivateDirectoryMode);
-    if (setAsideFirst && !setAside()) return false;
-    return files_.writeFileAtomically(path_, text, fileMode_);
+    if (setAsideFirst) {
+      auto moved = setAside();
+      if (!moved) {
+        outcome.error = "the unreadable file could not be moved aside, so it was left as it is";
+        return outcome;
+      }
+      outcome.setAsideAs = *moved;
+    }
+    outcome.error = files_.writeFileAtomically(path_, text, fileMode_).error;
+    return outcome;
   }
 
   const std::string& path() const { return path_; }
 
  private:
-  // True when nothing is left at the path to be lost.
-  bool setAside() const {
+  // The copy's path (empty when the file had gone meanwhile) once nothing is left at the path
+  // to be lost; nullopt when the file is still there.
+  std::optional<std::string> setAside() const {
     std::string stem = path_ + ".unreadable-" + utcStamp();
     for (int attempt = 1; attempt <= 20; ++attempt) {
       std::string target = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
-      if (files_.moveAside(path_, target)) return true;
-      if (!files_.exists(path_)) return true;
+      if (files_.moveAside(path_, target)) return target;
+      if (!files_.exists(path_)) return std::string();
     }
-    return false;
+    return std::nullopt;
   }
 
   static std::string utcStamp() {

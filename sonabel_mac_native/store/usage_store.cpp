@@ -64,13 +64,13 @@ nlohmann::json UsageStore::load() const {
   return JsonObjectFile(files_, usageFile_, kPrivateFileMode).load().object;
 }
 
-void UsageStore::save(const nlohmann::json& record) {
-  if (!record.is_object()) return;
+StoreWrite UsageStore::save(const nlohmann::json& record) {
+  if (!record.is_object()) return {{}, "the record is not a JSON object"};
   JsonObjectFile file(files_, usageFile_, kPrivateFileMode);
-  file.write(record, file.load().unreadable);
+  return file.write(record, file.load().unreadable);
 }
 
-void UsageStore::recordSession(int64_t charCount) {
+StoreWrite UsageStore::recordSession(int64_t charCount) {
   std::lock_guard lock(recordMutex_);
   int64_t n = charCount > 0 ? charCount : 0;
   JsonObjectFile file(files_, usageFile_, kPrivateFileMode);
@@ -101,7 +101,7 @@ void UsageStore::recordSession(int64_t charCount) {
   add(entry, "chars", n);
   add(entry, "sessions", 1);
 
-  file.write(record, keepOldFile);
+  return file.write(record, keepOldFile);
 }
 
 }  // namespace quorvel

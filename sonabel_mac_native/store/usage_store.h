@@ -11,6 +11,7 @@
 #include "platform/calendar.h"
 #include "platform/file_system.h"
 #include "platform/home_directory.h"
+#include "store/json_file.h"
 
 namespace quorvel {
 
@@ -20,9 +21,9 @@ class UsageStore {
 
   std::optional<std::string> loadRaw() const;
   nlohmann::json load() const;  // always an object
-  void save(const nlohmann::json& record);
+  StoreWrite save(const nlohmann::json& record);
   // Safe from any thread; calls never overlap.
-  void recordSession(int64_t charCount);
+  StoreWrite recordSession(int64_t charCount);
 
   const std::string& usageFile() const { return usageFile_; }
 

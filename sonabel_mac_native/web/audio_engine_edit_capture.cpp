@@ -10,11 +10,17 @@
 namespace quorvel {
 
 void AudioEngine::startEditRecording() {
+  // One capture at a time: a dictation keeps the microphone it is recording from.
+  if (isRecording_) {
+    services_.console.line("[AudioEngine] edit recording not started: a dictation is recording");
+    sendEditResult(std::nullopt, "A dictation is recording");
+    return;
+  }
   if (!speechRecognizer_ || !speechRecognizer_->isAvailable()) {
     sendEditResult(std::nullopt, "Speech recognizer not available");
     return;
   }
-  // Takes the microphone from a dictation in progress; that session's request and task stay.
+  // Restarts an edit capture that is still running.
   if (avAudioEngine_.isRunning()) {
     avAudioEngine_.stop();
     avAudioEngine_.removeTap(0);
@@ -39,8 +45,10 @@ void AudioEngine::startEditRecording() {
         if (auto self = weak.lock()) self->handleEditRecognition(request, result);
       });
 
-  // A failed start leaves its tap behind; installTapFeeding replaces it.
+  // A failed start leaves its tap behind; installTapFeeding replaces it, and the next stop
+  // removes it.
   installTapFeeding(&AudioEngine::editRecognitionRequest_);
+  editCapturing_ = true;
   avAudioEngine_.prepare();
   startCapture(
       generation,
@@ -70,9 +78,14 @@ void AudioEngine::handleEditRecognition(const std::weak_ptr<RecognitionRequest>&
 }
 
 void AudioEngine::stopEditRecording() {
-  avAudioEngine_.stop();
-  avAudioEngine_.removeTap(0);
-  ++captureGeneration_;
+  // Without a capture of its own (one refused while a dictation records), the microphone is
+  // the dictation's and stays as it is.
+  if (editCapturing_) {
+    avAudioEngine_.stop();
+    avAudioEngine_.removeTap(0);
+    ++captureGeneration_;
+  }
+  editCapturing_ = false;
   if (editRecognitionRequest_) editRecognitionRequest_->endAudio();
 
   std::weak_ptr<RecognitionRequest> stoppedRequest = editRecognitionRequest_;

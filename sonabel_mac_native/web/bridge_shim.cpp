@@ -31,6 +31,7 @@ const std::string& bridgeShim() {
   }
   window._editRecordResolve = null;
   window._llmEditResolve = null;
+  window._llmEditRequest = 0;
   window.pywebview = {
     api: {
       start_recording: function () {
@@ -90,8 +91,10 @@ const std::string& bridgeShim() {
       },
       llm_edit: function (text, instruction) {
         return new Promise(function (resolve) {
+          var id = window._llmEditRequest + 1;
+          window._llmEditRequest = id;
           window._llmEditResolve = resolve;
-          post({action: 'llm_edit', text: text, instruction: instruction});
+          post({action: 'llm_edit', text: text, instruction: instruction, request_id: id});
         });
       }
     }

@@ -91,20 +91,40 @@ std::string updateUsageFromInjectedData() {
 
 // The mode is a name from the page's own message; it is escaped like any other text so that a
 // mode holding a quote or a line break cannot end the literal early and run as script.
-std::string updateResult(std::string_view raw, std::string_view polished, std::string_view mode) {
-  return "updateResult('" + quoted(raw) + "', '" + quoted(polished) + "', '" + quoted(mode) + "');";
+std::string updateResult(std::string_view raw, std::string_view polished, std::string_view mode,
+                         std::optional<std::string_view> notPolishedReason) {
+  std::string reason = notPolishedReason ? ", '" + quoted(*notPolishedReason) + "'" : "";
+  return "updateResult('" + quoted(raw) + "', '" + quoted(polished) + "', '" + quoted(mode) + "'" +
+         reason + ");";
 }
 
-std::string resolveLlmEditResult(std::string_view edited) {
-  return "if(window._llmEditResolve) { window._llmEditResolve(JSON.stringify({result: '" +
-         quoted(edited) + "'})); window._llmEditResolve = null; }";
+namespace {
+
+std::string resolveLlmEdit(const std::string& member, std::optional<int64_t> requestId) {
+  std::string test = "window._llmEditResolve";
+  if (requestId) test += " && window._llmEditRequest === " + std::to_string(*requestId);
+  return "if(" + test + ") { window._llmEditResolve(JSON.stringify({" + member +
+         "'})); window._llmEditResolve = null; }";
+}
+
+}  // namespace
+
+std::string resolveLlmEditResult(std::string_view edited, std::optional<int64_t> requestId) {
+  return resolveLlmEdit("result: '" + quoted(edited), requestId);
 }
 
 // Error descriptions come from the network stack and may hold backslashes or line breaks; the
 // full rule keeps every one of them a valid literal.
-std::string resolveLlmEditError(std::string_view error) {
-  return "if(window._llmEditResolve) { window._llmEditResolve(JSON.stringify({error: '" +
-         quoted(error) + "'})); window._llmEditResolve = null; }";
+std::string resolveLlmEditError(std::string_view error, std::optional<int64_t> requestId) {
+  return resolveLlmEdit("error: '" + quoted(error), requestId);
+}
+
+std::string refreshUsage(std::string_view usageText) {
+  return injectUsageData(usageText) + " " + updateUsageFromInjectedData();
+}
+
+std::string historyNotSaved() {
+  return "if(typeof historyNotSaved==='function'){historyNotSaved();}";
 }
 
 std::string setEditInstruction(std::string_view instructionSoFar) {

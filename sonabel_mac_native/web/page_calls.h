@@ -3,6 +3,8 @@
 // calls; everything goes through these builders.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,9 +28,18 @@ std::string applyTheme(bool dark);
 std::string injectUsageData(std::string_view usageText);
 std::string injectHistory(std::string_view historyText);
 std::string updateUsageFromInjectedData();
-std::string updateResult(std::string_view raw, std::string_view polished, std::string_view mode);
-std::string resolveLlmEditResult(std::string_view edited);
-std::string resolveLlmEditError(std::string_view error);
+// The polished text; with a reason, the page says the text is not polished and why.
+std::string updateResult(std::string_view raw, std::string_view polished, std::string_view mode,
+                         std::optional<std::string_view> notPolishedReason = std::nullopt);
+// With a request id the answer resolves only the edit request of that id.
+std::string resolveLlmEditResult(std::string_view edited,
+                                 std::optional<int64_t> requestId = std::nullopt);
+std::string resolveLlmEditError(std::string_view error,
+                                std::optional<int64_t> requestId = std::nullopt);
+// Fresh usage statistics for the dashboard: the injected text and the page's redraw.
+std::string refreshUsage(std::string_view usageText);
+// Tells the page that its history could not be written to disk.
+std::string historyNotSaved();
 std::string setEditInstruction(std::string_view instructionSoFar);
 std::string resolveEditRecord(std::string_view jsonText);
 std::string setLanguage(std::string_view languageCode);

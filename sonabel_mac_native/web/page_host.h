@@ -27,6 +27,8 @@ class PageHost {
   virtual std::string storedSpeechLocale() const = 0;
 
   virtual void applyTheme(const std::string& theme) = 0;
+  // Hands the page the stored usage statistics again (the popover is being shown).
+  virtual void refreshUsage() = 0;
 };
 
 }  // namespace quorvel

@@ -66,6 +66,11 @@ void WebViewController::applyTheme(const std::string& theme) {
   if (webView_) webView_->evaluate(page::applyTheme(theme == "dark"));
 }
 
+void WebViewController::refreshUsage() {
+  if (!webView_) return;
+  if (auto usage = services_.engine.usage.loadRaw()) webView_->evaluate(page::refreshUsage(*usage));
+}
+
 void WebViewController::webViewDidFinish(ScriptEvaluator& view) {
   auto config = services_.engine.polisher.readConfig();
   auto theme = config.find("theme");

@@ -44,6 +44,7 @@ class WebViewController final : public PageHost,
   void toggleRecordingFromHotkey() override;
   std::string storedSpeechLocale() const override;
   void applyTheme(const std::string& theme) override;
+  void refreshUsage() override;
 
   // The page-load injection, run after every finished main-frame load.
   void webViewDidFinish(ScriptEvaluator& view);

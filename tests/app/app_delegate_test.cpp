@@ -42,6 +42,7 @@ class FakePageHost final : public PageHost {
   }
   std::string storedSpeechLocale() const override { return stored; }
   void applyTheme(const std::string& theme) override { themes.push_back(theme); }
+  void refreshUsage() override { ++usageRefreshes; }
 
   std::shared_ptr<FakeWebView> view;
   bool built = false;
@@ -49,6 +50,7 @@ class FakePageHost final : public PageHost {
   std::string stored = "en-US";
   std::vector<std::string> locales, themes;
   int toggles = 0;
+  int usageRefreshes = 0;
   bool popoverShownAtToggle = false;
   std::function<bool()> popoverShown;
 
@@ -170,7 +172,8 @@ TEST_F(AppDelegateTest, left_clicks_toggle_the_popover_at_the_tray_item) {
   statusItem_->leftClick();
   EXPECT_TRUE(popover_->shown);
   delegate->showPopover();
-  EXPECT_EQ(popover_->shows, 2);  // showing an open popover changes nothing
+  EXPECT_EQ(popover_->shows, 2);        // showing an open popover changes nothing
+  EXPECT_EQ(page_->usageRefreshes, 2);  // the dashboard is current whenever it appears
   EXPECT_TRUE(page_->view->scripts.empty());
 }
 

@@ -112,9 +112,9 @@ TEST_F(WebViewControllerTest, falls_back_to_the_build_folder_then_to_the_error_p
 }
 
 TEST_F(WebViewControllerTest, page_messages_reach_the_recording_controller) {
+  recognizers_.support("en-US");  // the recogniser is chosen when the view is built
   auto controller = make({});
   controller->loadView();
-  recognizers_.support("en-US");
   view().post({{"action", "start_recording"}});
   queue_.runUntilIdle();
   EXPECT_TRUE(controller->isRecording());
@@ -133,6 +133,10 @@ TEST_F(WebViewControllerTest, every_finished_load_injects_theme_usage_and_histor
   EXPECT_EQ(view().scripts, expected);
   view().finishLoad();  // a reload gets the same again
   EXPECT_EQ(view().scripts.size(), 8u);
+  // The popover being shown: the dashboard gets the figures as they are now.
+  writeSupportFile("usage.json", R"({"total_chars": 9})");
+  controller->refreshUsage();
+  EXPECT_EQ(view().scripts.back(), page::refreshUsage(R"({"total_chars": 9})"));
 }
 
 TEST_F(WebViewControllerTest, first_load_without_files_gets_light_theme_and_usage_refresh_only) {

@@ -23,13 +23,13 @@ class FailingFileSystem final : public FileSystem {
   bool createDirectories(const std::string& path, unsigned mode) override {
     return real_.createDirectories(path, mode);
   }
-  bool writeFileAtomically(const std::string& path, const std::string& bytes,
-                           unsigned mode) override {
+  WriteResult writeFileAtomically(const std::string& path, const std::string& bytes,
+                                  unsigned mode) override {
     ++writes;
     if (!failWrites) return real_.writeFileAtomically(path, bytes, mode);
     // The temporary file is written in full; the rename never happens.
     std::ofstream(path + ".partial", std::ios::binary) << bytes;
-    return false;
+    return {"No space left on device"};
   }
   bool moveAside(const std::string& path, const std::string& newPath) override {
     return !failMoveAside && real_.moveAside(path, newPath);

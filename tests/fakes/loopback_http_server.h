@@ -1,7 +1,8 @@
 // A real HTTP server on 127.0.0.1 (cpp-httplib) for tests of the HTTP client and its users.
 // It records every request and answers with scripted replies, in order; when the script runs
 // out it answers with the default reply. A reply can stall (send nothing until the server is
-// told to let go or is destroyed) or hold until several requests are in flight together.
+// told to let go or is destroyed), trickle (one byte of its body per interval, never ending until
+// the server lets go) or hold until several requests are in flight together.
 #pragma once
 
 #include <httplib.h>
@@ -39,10 +40,16 @@ class LoopbackHttpServer {
     std::string body;
     bool stall = false;   // hold the connection without answering
     int gatherCount = 0;  // answer only once this many requests are being handled at once
+    std::chrono::milliseconds trickle{0};  // one byte per interval, endlessly
 
     static Reply stalling() {
       Reply reply;
       reply.stall = true;
+      return reply;
+    }
+    static Reply trickling(std::chrono::milliseconds interval) {
+      Reply reply;
+      reply.trickle = interval;
       return reply;
     }
     static Reply gathering(int count, std::string body) {
@@ -153,6 +160,16 @@ class LoopbackHttpServer {
     }
     --inFlight_;
     response.status = reply.status;
+    if (reply.trickle.count() > 0) {
+      response.set_chunked_content_provider(
+          "application/json", [this, interval = reply.trickle](size_t, httplib::DataSink& sink) {
+            std::unique_lock held(mutex_);
+            if (changed_.wait_for(held, interval, [&] { return closing_; })) return false;
+            held.unlock();
+            return sink.write(" ", 1);
+          });
+      return;
+    }
     response.set_content(reply.body, "application/json");
   }
 

@@ -20,9 +20,10 @@ class MemoryFileSystem final : public FileSystem {
     return it->second;
   }
   bool createDirectories(const std::string&, unsigned) override { return true; }
-  bool writeFileAtomically(const std::string& path, const std::string& bytes, unsigned) override {
+  WriteResult writeFileAtomically(const std::string& path, const std::string& bytes,
+                                  unsigned) override {
     files[path] = bytes;
-    return true;
+    return {};
   }
   bool moveAside(const std::string& path, const std::string& newPath) override {
     auto it = files.find(path);

@@ -125,6 +125,41 @@ TEST(CurlHttpClient, gives_up_on_a_server_that_sends_nothing_after_the_timeout) 
   server.releaseStalls();
 }
 
+TEST(CurlHttpClient, a_server_that_trickles_bytes_runs_into_the_total_deadline) {
+  LoopbackHttpServer server;
+  server.script(LoopbackHttpServer::Reply::trickling(std::chrono::milliseconds(200)));
+  CurlHttpClient client;
+  Results results;
+  HttpRequest request = post(server.url("/trickle"), "{}", 1.0);
+  request.totalTimeoutSeconds = 2.0;
+  auto started = std::chrono::steady_clock::now();
+  client.send(request, results.completion());
+  ASSERT_TRUE(results.waitFor(1, std::chrono::seconds(10)));
+  double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  server.releaseStalls();
+  ASSERT_TRUE(results.all()[0].error);
+  EXPECT_EQ(*results.all()[0].error, "The request timed out: no complete answer within 2 seconds");
+  EXPECT_EQ(results.all()[0].failure, HttpFailure::Timeout);
+  EXPECT_GE(waited, 1.9);  // each byte came well within the silence bound
+}
+
+TEST(CurlHttpClient, a_reply_body_past_the_cap_is_dropped_as_too_large) {
+  const size_t cap = 1 << 20;
+  LoopbackHttpServer server;
+  CurlHttpClient client;
+  for (size_t size : {cap, cap + 1}) {
+    server.script({200, std::string(size, 'x')});
+    Results results;
+    client.send(post(server.url("/big"), "{}"), results.completion());
+    ASSERT_TRUE(results.waitFor(1));
+    HttpResult result = results.all()[0];
+    EXPECT_FALSE(result.error) << size;
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.bodyTooLarge, size > cap);
+    EXPECT_EQ(result.body ? result.body->size() : 0, size > cap ? 0 : cap);
+  }
+}
+
 TEST(CurlHttpClient, keeps_several_requests_in_flight_at_once) {
   LoopbackHttpServer server;
   server.setDefault(LoopbackHttpServer::Reply::gathering(4, R"({"ok":true})"));

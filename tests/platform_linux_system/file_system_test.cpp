@@ -50,14 +50,15 @@ TEST(LocalFileSystem, failed_write_keeps_the_old_target_and_cleans_up) {
   std::string blocked = home.path() + "/blocked";
   fs::create_directory(blocked);
   std::ofstream(blocked + "/inside") << "kept";
-  EXPECT_FALSE(files.writeFileAtomically(blocked, "new", 0600));
+  EXPECT_EQ(files.writeFileAtomically(blocked, "new", 0600).error, "Is a directory");
   EXPECT_TRUE(fs::is_directory(blocked));
   EXPECT_EQ(files.readFile(blocked + "/inside"), "kept");
   int entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(home.path())) ++entries;
   EXPECT_EQ(entries, 1);
 
-  EXPECT_FALSE(files.writeFileAtomically(home.path() + "/missing/x", "new", 0600));
+  EXPECT_EQ(files.writeFileAtomically(home.path() + "/missing/x", "new", 0600).error,
+            "No such file or directory");
 }
 
 TEST(LocalFileSystem, reads_whole_files_and_reports_missing_ones) {

@@ -1,6 +1,8 @@
 // The chat-completion client against a real loopback server through the libcurl client.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fakes/fake_http_client.h"
 #include "fakes/loopback_http_server.h"
 #include "fakes/recording_console.h"
@@ -148,6 +150,24 @@ TEST_F(ChatClient, replies_without_a_usable_first_answer_give_neither_text_nor_e
   }
 }
 
+TEST_F(ChatClient, only_a_short_prefix_of_an_unusable_body_is_logged) {
+  useRelay();
+  const std::string accented = "\xC3\xA9";  // two bytes: the cut must not split it
+  server.script({200, std::string(199, 'x') + accented + std::string(5000, 'y')});
+  auto& probe = polish("x");
+  EXPECT_FALSE(probe.text());
+  EXPECT_FALSE(probe.error());
+  EXPECT_EQ(console.lines().back(),
+            "[DeepSeek] failed to parse response: " + std::string(199, 'x') + "... (5201 bytes)");
+
+  server.script({200, std::string((1 << 20) + 1, ' ')});  // past the cap: not kept at all
+  auto& tooLarge = polish("x");
+  EXPECT_FALSE(tooLarge.text());
+  EXPECT_FALSE(tooLarge.error());
+  EXPECT_EQ(console.lines().back(),
+            "[DeepSeek] failed to parse response: the reply is larger than 1 MiB");
+}
+
 TEST_F(ChatClient, body_that_is_not_utf8_is_logged_as_nil) {
   useRelay();
   server.script({200, "{\"choices\":\"\xff\xfe\"}"});
@@ -234,6 +254,39 @@ TEST_F(ChatClientRefusals, key_with_a_control_character_is_refused_and_nothing_i
   EXPECT_TRUE(http.sent().empty());
 }
 
+TEST_F(ChatClientRefusals, an_unreadable_config_sends_nothing_and_says_where) {
+  const std::string path = polisher.configFile();
+  for (const char* text : {R"({"deepseek_api_key": "sk-1",})", "[1]", "key = sk-1"}) {
+    console.clear();
+    home.put("config.json", text);
+    auto& probe = polish();
+    EXPECT_TRUE(probe.calledOnThisThread());
+    EXPECT_FALSE(probe.text());
+    ASSERT_TRUE(probe.error()) << text;
+    EXPECT_NE(probe.error()->description.find(path + " cannot be read"), std::string::npos);
+    EXPECT_EQ(DeepSeekPolisher::failureReason(probe.error()), "config.json cannot be read");
+    EXPECT_EQ(console.lines(),
+              Lines{"[DeepSeek] config.json cannot be read (" + path + "); request not sent"});
+  }
+  EXPECT_TRUE(http.sent().empty());
+  EXPECT_FALSE(home.has("device_id"));
+}
+
+TEST_F(ChatClientRefusals, request_timeout_seconds_only_raises_the_silence_bound) {
+  const std::vector<std::tuple<nlohmann::json, double, double>> cases = {
+      {nullptr, 15.0, 120.0}, {60, 60.0, 120.0},   {90.5, 90.5, 181.0},
+      {5, 15.0, 120.0},       {"90", 15.0, 120.0}, {1e9, 600.0, 1200.0},
+  };
+  for (const auto& [value, silence, total] : cases) {
+    nlohmann::json config = nlohmann::json::object();
+    if (!value.is_null()) config["request_timeout_seconds"] = value;
+    configure(config);
+    polish();
+    EXPECT_EQ(http.sent().back().timeoutSeconds, silence) << value;
+    EXPECT_EQ(http.sent().back().totalTimeoutSeconds, total) << value;
+  }
+}
+
 TEST_F(ChatClientRefusals, spaces_around_the_key_pass_into_the_header_unchanged) {
   configure({{"deepseek_api_key", "  sk-1 "}});
   polish();
@@ -244,6 +297,7 @@ TEST_F(ChatClientRefusals, spaces_around_the_key_pass_into_the_header_unchanged)
             headers.end());
   EXPECT_EQ(http.sent()[0].url, "https://api.deepseek.com/chat/completions");
   EXPECT_EQ(http.sent()[0].timeoutSeconds, 15.0);
+  EXPECT_EQ(http.sent()[0].maxBodyBytes, 1u << 20);
   EXPECT_EQ(http.sent()[0].method, "POST");
 }
 

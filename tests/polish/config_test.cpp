@@ -75,8 +75,15 @@ TEST_F(PolisherConfig, unreadable_config_is_set_aside_before_an_update_replaces_
   EXPECT_EQ(polisher.readConfig(), nlohmann::json({{"theme", "dark"}}));
   ASSERT_EQ(home.countStartingWith("config.json.unreadable-"), 1);
   EXPECT_EQ(home.getStartingWith("config.json.unreadable-"), broken);
+  // One line names the copy, so the user can find the key again.
+  ASSERT_EQ(console.lines().size(), 1u);
+  EXPECT_TRUE(
+      std::regex_match(console.lines()[0],
+                       std::regex("\\[DeepSeek\\] .*/config\\.json could not be read; kept it as "
+                                  ".*/config\\.json\\.unreadable-[0-9]{8}T[0-9]{6}Z")));
   polisher.updateConfig("theme", "light");
   EXPECT_EQ(home.countStartingWith("config.json.unreadable-"), 1);
+  EXPECT_EQ(console.lines().size(), 1u);
 }
 
 // The same polisher over a file system that fails when the test says so.
@@ -89,7 +96,7 @@ class PolisherConfigFaults : public ::testing::Test {
   DeepSeekPolisher polisher{home, files, http, console};
 };
 
-TEST_F(PolisherConfigFaults, interrupted_write_leaves_the_old_config_in_place) {
+TEST_F(PolisherConfigFaults, interrupted_write_leaves_the_old_config_in_place_and_says_so) {
   const std::string old = R"({"deepseek_api_key":"sk-1","theme":"light"})";
   home.put("config.json", old);
   files.failWrites = true;
@@ -97,6 +104,9 @@ TEST_F(PolisherConfigFaults, interrupted_write_leaves_the_old_config_in_place) {
   EXPECT_EQ(files.writes, 1);
   EXPECT_EQ(home.get("config.json"), old);
   EXPECT_EQ(polisher.getAPIKey(), "sk-1");
+  EXPECT_EQ(console.lines(),
+            std::vector<std::string>{"[DeepSeek] could not save " + polisher.configFile() +
+                                     ": No space left on device"});
 }
 
 TEST_F(PolisherConfigFaults, unreadable_config_that_cannot_be_set_aside_is_not_replaced) {
@@ -138,6 +148,8 @@ TEST_F(PolisherConfigFaults, unwritable_device_id_still_gives_an_identifier_each
   EXPECT_EQ(first.size(), 36u);
   EXPECT_NE(first, second);
   EXPECT_FALSE(home.has("device_id"));
+  EXPECT_EQ(console.lines().at(0), "[DeepSeek] could not save " + polisher.configDir() +
+                                       "/device_id: No space left on device");
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ class QuorvelDesktopTest : public ::testing::Test {
   fs::path configFile() const { return fs::path(home_) / ".config/quorvel/config.json"; }
 
   // Starts the program and waits for its tray item; returns the time to registration in ms.
-  double launch(const std::string& program = std::string(QUORVEL_BINARY_DIR) + "/quorvel") {
+  double launch(const std::string& program = std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed") {
     const size_t before = watcher_.registered().size();
     process_ = std::make_unique<QuorvelProcess>(home_, program);
     EXPECT_TRUE(process_->start());
@@ -340,6 +340,10 @@ TEST_F(QuorvelDesktopTest, installed_package_finds_its_page_and_starts_at_login_
   } removeRoot{root};
   ASSERT_TRUE(runProgram({"dpkg", "-x", deb, root}));
   const std::string program = root + "/usr/bin/quorvel";
+  // The packaged program has no test probe: the tests' build of the same sources stands in for
+  // it at its place in the package.
+  fs::copy_file(std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed", program,
+                fs::copy_options::overwrite_existing);
 
   launch(program);
   ASSERT_FALSE(service_.empty());

@@ -1,6 +1,7 @@
-// The real quorvel program as a child of the test (the one built beside it, or another given
-// by path): its own temporary HOME (whose .config holds its settings), the test probe switched
-// on, its standard output and error collected, and its end observed on the main loop.
+// The real quorvel program as a child of the test (the tests' own build of it, which has the
+// test probe, or another given by path): its own temporary HOME (whose .config holds its
+// settings), the test probe switched on, its standard output and error collected, and its end
+// observed on the main loop.
 #pragma once
 
 #include <gio/gio.h>
@@ -22,7 +23,7 @@ namespace quorvel::testing {
 class QuorvelProcess {
  public:
   explicit QuorvelProcess(std::string home,
-                          std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel")
+                          std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed")
       : home_(std::move(home)), program_(std::move(program)) {}
   ~QuorvelProcess() {
     if (running()) {

@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
 #include "linux_desktop/desktop_session.h"
+#include "web/page_calls.h"
 
 namespace quorvel {
 namespace {
@@ -80,9 +86,13 @@ TEST_F(WebKitPageViewTest, delivers_object_messages_as_json_and_drops_every_othe
 
 TEST_F(WebKitPageViewTest, document_start_script_runs_before_page_scripts_in_every_frame) {
   view_->addDocumentStartScript("window.shimmed = true;");
-  writeFile("bundle/frame.html", "<script>parent.frameSaw = window.shimmed === true;</script>");
+  // Each file is its own origin (the page has no access to other files), so the frame reports
+  // by message.
+  writeFile("bundle/frame.html",
+            "<script>parent.postMessage(window.shimmed === true, '*');</script>");
   ASSERT_TRUE(
-      loadPage("<script>window.pageSaw = window.shimmed === true;</script>"
+      loadPage("<script>window.pageSaw = window.shimmed === true;"
+               "addEventListener('message', e => { window.frameSaw = e.data; });</script>"
                "<iframe src='frame.html'></iframe>"));
   EXPECT_EQ(value("window.pageSaw"), "true");
   ASSERT_TRUE(runUntil([&] { return value("window.frameSaw") == "true"; }));
@@ -156,6 +166,90 @@ TEST_F(WebKitPageViewTest, reports_every_finished_main_frame_load_and_html_loads
   view_->loadHTML("<html><body><h1>Error loading ui.html</h1></body></html>");
   ASSERT_TRUE(runUntil([&] { return loads_ == before + 2; }, 10.0));
   EXPECT_EQ(value("document.querySelector('h1').textContent"), "\"Error loading ui.html\"");
+}
+
+TEST_F(WebKitPageViewTest, every_page_call_carries_nul_and_control_characters_through) {
+  ASSERT_TRUE(loadPage("<textarea id='editInstruction'></textarea>"));
+  // Stand-ins for the page's functions: each call's values land in `got`.
+  ASSERT_EQ(value("window.got = []; window.addEventListener('speech_result', e => got.push("
+                  "e.detail)); window.updateResult = (...a) => got.push(a); "
+                  "window.showRawAndStartPolish = (...a) => got.push(a); window.setLanguage = c => "
+                  "got.push(c); window.alert = m => got.push(m); console.error = m => got.push(m); "
+                  "window.updateUsage = u => got.push(u); window.renderHistory = () => "
+                  "got.push(history); window.keep = v => got.push(JSON.parse(v)); "
+                  "window._llmEditRequest = 1; 0"),
+            "0");
+  ASSERT_EQ(value("let history = null; 0"), "0");
+  std::string text("n\0ul", 4);
+  for (char c = 1; c < 0x20; ++c) text += c;
+  text += "\x7f'\\end";
+  std::string shown = text;
+  std::erase(shown, '\r');  // the one character the escaping drops
+  using nlohmann::json;
+  const std::vector<std::pair<std::string, json>> calls = {
+      {page::speechResultEvent(text), json::array({shown})},
+      {page::updateResult(text, text, text, text), json::array({{shown, shown, shown, shown}})},
+      {page::showRawAndStartPolish(text, text), json::array({{shown, shown}})},
+      {page::setLanguage(text), json::array({shown})},
+      {page::nativeError(text), json::array({"[Native] " + shown, shown})},
+      {"window._llmEditResolve = keep; " + page::resolveLlmEditResult(text, 1),
+       json::array({{{"result", shown}}})},
+      {"window._llmEditResolve = keep; " + page::resolveLlmEditError(text),
+       json::array({{{"error", shown}}})},
+      {"window._editRecordResolve = keep; " +
+           page::resolveEditRecord(json({{"text", text}}).dump()),
+       json::array({{{"text", text}}})},
+      {page::injectHistory(json::array({text}).dump()), json::array({json::array({text})})},
+      {page::refreshUsage(json({{"note", text}}).dump()), json::array({{{"note", text}}})},
+      {page::setEditInstruction(text) + " got.push(editInstruction.value);", json::array({shown})},
+  };
+  for (const auto& [script, expected] : calls) {
+    view_->evaluate(script);  // the call the program makes, without a completion
+    auto got = value("got.splice(0)");
+    ASSERT_TRUE(got) << script;
+    EXPECT_EQ(json::parse(*got), expected) << script;
+  }
+}
+
+// A loopback port that listens but never accepts: any connection to it waits in its queue.
+class ListeningPort {
+ public:
+  ListeningPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 8);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~ListeningPort() { ::close(fd_); }
+  int port() const { return port_; }
+  bool connected() const {
+    int client = ::accept(fd_, nullptr, nullptr);
+    if (client < 0) return false;
+    ::close(client);
+    return true;
+  }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+TEST_F(WebKitPageViewTest, the_page_cannot_fetch_an_http_or_https_sub_resource) {
+  ListeningPort remote;
+  std::string host = "127.0.0.1:" + std::to_string(remote.port());
+  ASSERT_TRUE(
+      loadPage("<script>window.failed = 0;</script>"
+               "<img src='http://" +
+               host +
+               "/a.png' onerror='failed++'>"
+               "<img src='https://" +
+               host + "/b.png' onerror='failed++'>"));
+  ASSERT_TRUE(runUntil([&] { return value("window.failed") == "2"; }));
+  EXPECT_FALSE(remote.connected());
 }
 
 GtkWidget* openMessageDialog() {

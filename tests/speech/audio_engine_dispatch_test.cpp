@@ -7,13 +7,15 @@ using Strings = std::vector<std::string>;
 using ::testing::Contains;
 using ::testing::IsEmpty;
 
-std::string editResult(const std::string& escaped) {
-  return "if(window._llmEditResolve) { window._llmEditResolve(JSON.stringify({result: '" + escaped +
-         "'})); window._llmEditResolve = null; }";
+std::string editAnswer(const std::string& member, const std::string& test) {
+  return "if(window._llmEditResolve" + test + ") { window._llmEditResolve(JSON.stringify({" +
+         member + "'})); window._llmEditResolve = null; }";
+}
+std::string editResult(const std::string& escaped, const std::string& test = "") {
+  return editAnswer("result: '" + escaped, test);
 }
 std::string editError(const std::string& escaped) {
-  return "if(window._llmEditResolve) { window._llmEditResolve(JSON.stringify({error: '" + escaped +
-         "'})); window._llmEditResolve = null; }";
+  return editAnswer("error: '" + escaped, "");
 }
 
 class MessageDispatch : public EngineHarness {
@@ -56,6 +58,14 @@ TEST_F(MessageDispatch, save_history_stores_only_string_data_exactly_as_sent) {
   EXPECT_EQ(history.load(), std::nullopt);
   send({{"action", "save_history"}, {"data", " [{\"raw\":\"it's\"}] "}});
   EXPECT_EQ(history.load(), " [{\"raw\":\"it's\"}] ");
+  // A full disk: the stored history stays, the console names the file, the page is told.
+  disk.failWrites = true;
+  send({{"action", "save_history"}, {"data", "[]"}});
+  settle();
+  EXPECT_EQ(history.load(), " [{\"raw\":\"it's\"}] ");
+  EXPECT_EQ(lines(), Strings{"[AudioEngine] could not save " + history.historyFile() +
+                             ": No space left on device"});
+  EXPECT_EQ(webView->scripts, Strings{page::historyNotSaved()});
 }
 
 TEST_F(MessageDispatch, messages_without_a_string_action_are_ignored_silently) {
@@ -93,7 +103,7 @@ TEST_F(MessageDispatch, retry_polish_defaults_and_failures_fall_back_to_the_raw_
   send({{"action", "retry_polish"}, {"raw", 3}});  // raw "" and mode "Extract"
   http.fail(0, "offline");
   settle();
-  EXPECT_EQ(webView->scripts, Strings{resultCall("", "", "Extract")});
+  EXPECT_EQ(webView->scripts, Strings{resultCall("", "", "Extract", "no connection")});
   webView->clear();
   send({{"action", "retry_polish"}, {"raw", "late"}, {"mode", "Extract"}});
   engine.reset();
@@ -127,15 +137,25 @@ TEST_F(MessageDispatch, llm_edit_failures_resolve_with_a_readable_error) {
   http.fail(0, "couldn't connect\\to server\n");
   settle();
   EXPECT_THAT(lines(), Contains("[AudioEngine] llm_edit error: couldn't connect\\to server\n"));
-  // Every character that could end the literal is escaped, not just apostrophes.
-  EXPECT_EQ(webView->scripts, Strings{editError("couldn\\'t connect\\\\to server\\n")});
+  // The console keeps the whole description; the page gets the few words of why.
+  EXPECT_EQ(webView->scripts, Strings{editError("no connection")});
 
   webView->clear();
   send({{"action", "llm_edit"}});
   http.reply(0, 200, R"({"choices": []})");
   settle();
   EXPECT_THAT(lines(), Contains("[AudioEngine] llm_edit error: Edit failed"));
-  EXPECT_EQ(webView->scripts, Strings{editError("Edit failed")});
+  EXPECT_EQ(webView->scripts, Strings{editError("the reply could not be used")});
+}
+
+TEST_F(MessageDispatch, an_edit_answer_resolves_only_the_request_that_asked_for_it) {
+  send({{"action", "llm_edit"}, {"text", "a"}, {"instruction", "i"}, {"request_id", 1}});
+  send({{"action", "llm_edit"}, {"text", "b"}, {"instruction", "i"}, {"request_id", 2}});
+  polishReply("for one");
+  polishReply("for two");
+  settle();
+  EXPECT_EQ(webView->scripts, (Strings{editResult("for one", " && window._llmEditRequest === 1"),
+                                       editResult("for two", " && window._llmEditRequest === 2")}));
 }
 
 TEST_F(MessageDispatch, an_edit_answer_after_the_controller_is_gone_is_only_logged) {

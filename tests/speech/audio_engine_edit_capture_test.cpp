@@ -4,6 +4,7 @@ namespace quorvel::testing {
 namespace {
 
 using Strings = std::vector<std::string>;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -134,18 +135,28 @@ TEST_F(EditCapture, a_failed_start_reports_and_the_next_start_replaces_its_tap) 
   EXPECT_EQ(webView->scripts.back(), resolved(R"({"error":"No speech detected"})"));
 }
 
-TEST_F(EditCapture, starting_during_a_dictation_takes_its_audio_but_not_its_session) {
+TEST_F(EditCapture, one_capture_at_a_time_and_a_refused_start_leaves_the_running_one_alone) {
   auto dictation = recording();
-  auto edit = capturing();
-  ASSERT_NE(edit, dictation);
-  EXPECT_TRUE(engine->isRecording());
-  EXPECT_FALSE(dictation->cancelled);
-  EXPECT_TRUE(microphone.push());
-  EXPECT_EQ(dictation->request->buffers.load(), 0u);
-  EXPECT_EQ(edit->request->buffers.load(), 1u);
-  dictation->partial("dictated");
+  startEdit();
+  stopEdit();  // the page's stop of the refused capture
   settle();
-  EXPECT_EQ(webView->scripts, Strings{speechEvent("dictated")});
+  EXPECT_THAT(lines(), Contains("[AudioEngine] edit recording not started: a dictation is "
+                                "recording"));
+  EXPECT_THAT(microphone.log, IsEmpty());
+  EXPECT_TRUE(microphone.push());
+  EXPECT_EQ(dictation->request->buffers.load(), 1u);
+  stopFromPage("Extract");
+  dictation->final("dictated");
+  settle();
+
+  auto edit = capturing();
+  startFromPage();
+  settle();
+  EXPECT_THAT(lines(), ElementsAre("[AudioEngine] recording not started: an edit instruction is "
+                                   "being captured"));
+  EXPECT_FALSE(engine->isRecording());
+  EXPECT_TRUE(microphone.push());
+  EXPECT_EQ(edit->request->buffers.load(), 1u);
 }
 
 TEST_F(EditCapture, a_capture_started_during_the_hand_over_keeps_its_own_request) {

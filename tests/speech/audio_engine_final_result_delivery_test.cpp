@@ -1,3 +1,4 @@
+#include <functional>
 #include <thread>
 
 #include "speech/engine_harness.h"
@@ -40,13 +41,15 @@ TEST_F(FinalResultDelivery, trims_the_text_polishes_it_and_counts_the_raw_charac
 
   std::thread worker([&] { polishReply("Hello."); });  // the HTTP client's own thread
   worker.join();
-  // Counted on the completion's thread, before anything reaches the main queue.
-  EXPECT_EQ(usageRecord().value("total_chars", 0), 5);
-  EXPECT_EQ(usageRecord().value("total_sessions", 0), 1);
+  // No file work on the HTTP worker: the session is counted on the main queue, then the page
+  // gets the result and the fresh figures.
+  EXPECT_TRUE(usageRecord().empty());
   webView->clear();
   settle();
-  EXPECT_EQ(webView->scripts, Strings{resultCall("hello", "Hello.", "Extract")});
-  EXPECT_EQ(webView->withCompletion, webView->scripts);
+  EXPECT_EQ(usageRecord().value("total_chars", 0), 5);
+  EXPECT_EQ(usageRecord().value("total_sessions", 0), 1);
+  EXPECT_EQ(webView->scripts, (Strings{resultCall("hello", "Hello.", "Extract"), usageCall()}));
+  EXPECT_EQ(webView->withCompletion, Strings{resultCall("hello", "Hello.", "Extract")});
 }
 
 TEST_F(FinalResultDelivery, escapes_apostrophes_line_ends_and_carriage_returns_in_page_calls) {
@@ -56,7 +59,7 @@ TEST_F(FinalResultDelivery, escapes_apostrophes_line_ends_and_carriage_returns_i
   polishReply("It's new.");
   webView->clear();
   settle();
-  EXPECT_EQ(webView->scripts, Strings{resultCall("it\\'s a\\nnew line", "It\\'s new.", "Extract")});
+  EXPECT_EQ(webView->scripts.front(), resultCall("it\\'s a\\nnew line", "It\\'s new.", "Extract"));
 }
 
 TEST_F(FinalResultDelivery, a_mode_without_prompt_answers_at_once_with_the_raw_text) {
@@ -65,7 +68,7 @@ TEST_F(FinalResultDelivery, a_mode_without_prompt_answers_at_once_with_the_raw_t
   EXPECT_EQ(usageRecord().value("total_sessions", 0), 1);
   // The raw call still reaches the page first, though polishing finished inside delivery.
   EXPECT_EQ(webView->scripts, (Strings{speechEvent("plain words"), rawCall("plain words", ""),
-                                       resultCall("plain words", "plain words", "")}));
+                                       resultCall("plain words", "plain words", ""), usageCall()}));
 }
 
 TEST_F(FinalResultDelivery, nothing_said_resets_the_page_and_counts_nothing) {
@@ -93,23 +96,33 @@ TEST_F(FinalResultDelivery, counts_a_joined_emoji_as_one_character) {
       "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
   deliver(family, "Extract");
   polishReply("family");
+  settle();
   EXPECT_EQ(usageRecord().value("total_chars", 0), 1);
 }
 
-TEST_F(FinalResultDelivery, a_failed_polish_shows_the_raw_text_and_still_counts) {
-  deliver("keep this", "Extract");
-  http.fail(0, "The request timed out.");
-  webView->clear();
-  settle();
-  EXPECT_EQ(webView->scripts, Strings{resultCall("keep this", "keep this", "Extract")});
-  EXPECT_EQ(usageRecord().value("total_chars", 0), 9);
-  // An unusable reply (neither text nor error) is the same to the page.
-  deliver("second try", "Extract");
-  http.reply(0, 500, R"({"error":{"message":"busy"}})");
-  webView->clear();
-  settle();
-  EXPECT_EQ(webView->scripts, Strings{resultCall("second try", "second try", "Extract")});
-  EXPECT_EQ(usageRecord().value("total_sessions", 0), 2);
+TEST_F(FinalResultDelivery, a_failed_polish_shows_the_raw_text_says_why_and_still_counts) {
+  HttpResult timedOut{"timed out", std::nullopt, std::nullopt};
+  timedOut.failure = HttpFailure::Timeout;
+  struct Case {
+    std::string reason;
+    std::function<void()> beforeDelivery, afterDelivery;
+  };
+  const std::vector<Case> cases = {
+      {"no connection", {}, [&] { http.fail(0, "Could not connect"); }},
+      {"the service did not answer in time", {}, [&] { http.answer(0, timedOut); }},
+      {"the reply could not be used", {}, [&] { http.reply(0, 500, R"({"error":"busy"})"); }},
+      {"config.json cannot be read", [&] { home.put("config.json", R"({"theme": "dark",})"); }, {}},
+  };
+  int sessions = 0;
+  for (const auto& c : cases) {
+    if (c.beforeDelivery) c.beforeDelivery();
+    deliver("keep this", "Extract");
+    if (c.afterDelivery) c.afterDelivery();
+    settle();
+    EXPECT_THAT(webView->scripts,
+                Contains(resultCall("keep this", "keep this", "Extract", c.reason)));
+    EXPECT_EQ(usageRecord().value("total_sessions", 0), ++sessions) << c.reason;
+  }
 }
 
 TEST_F(FinalResultDelivery, a_page_without_update_result_logs_the_evaluation_error) {

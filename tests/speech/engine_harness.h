@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "fakes/failing_file_system.h"
 #include "fakes/fake_app_controller.h"
 #include "fakes/fake_audio_input.h"
 #include "fakes/fake_http_client.h"
@@ -38,8 +39,9 @@ inline std::string rawCall(const std::string& raw, const std::string& mode) {
          mode + "');}";
 }
 inline std::string resultCall(const std::string& raw, const std::string& polished,
-                              const std::string& mode) {
-  return "updateResult('" + raw + "', '" + polished + "', '" + mode + "');";
+                              const std::string& mode, const std::string& notPolished = "") {
+  std::string reason = notPolished.empty() ? "" : ", '" + notPolished + "'";
+  return "updateResult('" + raw + "', '" + polished + "', '" + mode + "'" + reason + ");";
 }
 // Its bytes are checked where it is built; here it only matters that the engine sends it.
 inline const std::string& noSpeechResetScript() {
@@ -57,9 +59,10 @@ class EngineHarness : public ::testing::Test {
   FakeSpeechRecognizerFactory recognizers{queue};
   bool englishSupported = (recognizers.support("en-US"), true);
   FakeAudioInput microphone;
-  DeepSeekPolisher polisher{home, localFileSystem(), http, console};
-  HistoryStore history{home, localFileSystem()};
-  UsageStore usage{home, localFileSystem(), calendar};
+  FailingFileSystem disk{localFileSystem()};  // disk.failWrites: a full disk
+  DeepSeekPolisher polisher{home, disk, http, console};
+  HistoryStore history{home, disk};
+  UsageStore usage{home, disk, calendar};
   std::shared_ptr<FakeScriptEvaluator> webView = std::make_shared<FakeScriptEvaluator>(queue);
   std::shared_ptr<FakeAppController> app = std::make_shared<FakeAppController>();
   std::shared_ptr<AudioEngine> engine;
@@ -117,6 +120,8 @@ class EngineHarness : public ::testing::Test {
   }
 
   nlohmann::json usageRecord() const { return usage.load(); }
+  // The dashboard update that follows a counted session, as the page gets it now.
+  std::string usageCall() const { return page::refreshUsage(usage.loadRaw().value_or("")); }
 
   std::vector<std::string> lines() const { return console.lines(); }
 };

@@ -53,7 +53,7 @@ TEST_F(HistoryStoreTest, file_that_is_not_utf8_loads_as_none) {
 TEST_F(HistoryStoreTest, interrupted_save_keeps_the_previous_history) {
   store.save("[\"kept\"]");
   files.failWrites = true;
-  store.save("[\"lost\"]");
+  EXPECT_EQ(store.save("[\"lost\"]").error, "No space left on device");
   EXPECT_EQ(store.load(), "[\"kept\"]");
 }
 

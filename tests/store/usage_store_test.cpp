@@ -138,7 +138,7 @@ TEST_F(UsageStoreTest, interrupted_write_keeps_the_previous_counts) {
   failing.recordSession(12);
   std::string before = *home.get("usage.json");
   files.failWrites = true;
-  failing.recordSession(8);
+  EXPECT_EQ(failing.recordSession(8).error, "No space left on device");
   EXPECT_EQ(home.get("usage.json"), before);
   EXPECT_EQ(failing.load()["total_chars"], 12);
 }

@@ -45,8 +45,10 @@ TEST_F(BridgeShim, each_posting_entry_posts_exactly_its_members) {
   EXPECT_EQ(postedBy(api("retry_polish('r', '')")),
             std::vector<json>{json({{"action", "retry_polish"}, {"raw", "r"}, {"mode", ""}})});
   EXPECT_EQ(postedBy(api("llm_edit('t', 'make it short')")),
-            std::vector<json>{
-                json({{"action", "llm_edit"}, {"text", "t"}, {"instruction", "make it short"}})});
+            std::vector<json>{json({{"action", "llm_edit"},
+                                    {"text", "t"},
+                                    {"instruction", "make it short"},
+                                    {"request_id", 1}})});
 }
 
 TEST_F(BridgeShim, stop_recording_without_a_mode_posts_the_empty_mode) {
@@ -88,6 +90,18 @@ TEST_F(BridgeShim, promises_store_their_resolver_before_posting_and_native_answe
   EXPECT_TRUE(page.value("window._editRecordResolve").is_null());
   // An answer with no pending promise does nothing.
   EXPECT_TRUE(page.evaluate(page::resolveLlmEditResult("late")).ok);
+}
+
+TEST_F(BridgeShim, an_edit_answer_settles_only_the_request_that_asked_for_it) {
+  page.value(
+      "window.got = []; var api = window.pywebview.api; "
+      "api.llm_edit('a', 'i').then(function (v) { got.push('first ' + v); }); "
+      "api.llm_edit('b', 'i').then(function (v) { got.push('second ' + v); }); 0");
+  page.value(page::resolveLlmEditResult("old", 1));  // the older request's late answer
+  page.value(page::resolveLlmEditResult("new", 2));
+  ASSERT_TRUE(page.waitFor([&] { return page.value("got.length").get<int>() > 0; }));
+  page.settle();
+  EXPECT_EQ(page.value("got"), json::array({"second {\"result\":\"new\"}"}));
 }
 
 class DashboardData : public BridgeShim {

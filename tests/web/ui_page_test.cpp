@@ -68,10 +68,13 @@ TEST_F(UiPage, provides_every_name_the_native_side_relies_on) {
 }
 
 TEST_F(UiPage, page_load_injection_brings_theme_usage_and_history_intact) {
+  const std::string thisMonth = js("dayKey(new Date()).slice(0, 8) + '01'").get<std::string>();
   const std::string usage =
       "{\n  \"chars_used\" : 1234,\n  \"daily_stats\" : {\n    \"2026-12-06\" : {\n"
       "      \"chars\" : 300,\n      \"sessions\" : 3\n    }\n  },\n"
-      "  \"month_start\" : \"2026-12-01\",\n  \"total_chars\" : 5000,\n"
+      "  \"month_start\" : \"" +
+      thisMonth +
+      "\",\n  \"total_chars\" : 5000,\n"
       "  \"total_sessions\" : 42\n}";
   const json history = json::array({{{"raw", "it's a \"test\"\nline two\\path"},
                                      {"polished", "It's C:\\temp\r\nok"},
@@ -98,6 +101,10 @@ TEST_F(UiPage, page_load_injection_brings_theme_usage_and_history_intact) {
   EXPECT_EQ(text("statMinutes"), "25");
   EXPECT_EQ(text("statMonth"), "1,234");
   EXPECT_EQ(js("document.querySelectorAll('#usageChart rect').length"), 14);
+  // Figures refreshed later; a count kept for an earlier month is not this month's.
+  run(page::refreshUsage(R"({"chars_used": 77, "month_start": "2001-01-01", "total_chars": 6})"));
+  EXPECT_EQ(text("statMonth"), "0");
+  EXPECT_EQ(text("statTotal"), "6");
 
   run(page::applyTheme(false));
   EXPECT_EQ(js("document.documentElement.classList.contains('dark')"), false);
@@ -214,11 +221,15 @@ TEST_F(UiPage, edit_section_applies_dictated_instructions_and_reports_errors) {
   }));
 
   click("#editApplyBtn");
+  // Enter in the field obeys the same rule as the button: one request at a time.
+  run("editInstruction.dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter'}))");
+  page.settle();
   EXPECT_EQ(posted("llm_edit"),
             std::vector<json>{json({{"action", "llm_edit"},
                                     {"text", "Send the report on Friday."},
-                                    {"instruction", "make it 'formal' \\ polite"}})});
-  run(page::resolveLlmEditResult("Kindly send the report on Friday."));
+                                    {"instruction", "make it 'formal' \\ polite"},
+                                    {"request_id", 1}})});
+  run(page::resolveLlmEditResult("Kindly send the report on Friday.", 1));
   ASSERT_TRUE(
       page.waitFor([&] { return text("resultText") == "Kindly send the report on Friday."; }));
   EXPECT_EQ(js("history[0].polished"), "Kindly send the report on Friday.");
@@ -237,6 +248,38 @@ TEST_F(UiPage, edit_section_applies_dictated_instructions_and_reports_errors) {
   run(page::resolveEditRecord("{\"error\":\"No speech detected\"}"));
   EXPECT_TRUE(
       page.waitFor([&] { return text("footerStatus") == "Edit failed: No speech detected"; }));
+}
+
+TEST_F(UiPage, a_failed_polish_and_an_unsaved_history_say_so_and_retry_stays_possible) {
+  run(page::showRawAndStartPolish("raw words", "Extract"));
+  run(page::updateResult("raw words", "raw words", "Extract", "no connection"));
+  EXPECT_EQ(text("resultText"), "raw words");
+  EXPECT_EQ(text("footerStatus"), "Not polished: no connection");
+  EXPECT_EQ(js("footerStatus.classList.contains('error')"), true);
+  EXPECT_EQ(js("retryBtn.disabled"), false);
+  run(page::historyNotSaved());
+  EXPECT_EQ(text("footerStatus"), "Not polished: no connection The history could not be saved.");
+  run(page::updateResult("raw words", "Raw words.", "Extract"));
+  EXPECT_EQ(text("footerStatus"), "Done.");
+}
+
+TEST_F(UiPage, one_capture_at_a_time_the_other_control_is_off) {
+  run(page::toggleState(false));
+  EXPECT_EQ(js("editMicBtn.disabled"), true);
+  click("#editMicBtn");
+  run(page::toggleState(true));
+  EXPECT_EQ(js("editMicBtn.disabled"), false);
+  run(page::noSpeechReset());
+  click("#editMicBtn");
+  EXPECT_EQ(js("recordBtn.disabled"), true);
+  run(page::toggleState(false));  // F6 while the instruction has the microphone
+  click("#editMicBtn");
+  EXPECT_EQ(js("recordBtn.disabled"), false);
+  page.settle();
+  std::vector<std::string> actions;
+  for (const json& m : page.messages()) actions.push_back(m.value("action", ""));
+  EXPECT_EQ(actions, (std::vector<std::string>{"start_recording", "stop_recording",
+                                               "start_edit_recording", "stop_edit_recording"}));
 }
 
 TEST_F(UiPage, history_entries_show_again_delete_and_stay_capped) {

@@ -92,17 +92,25 @@ void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
   (*done)(json, std::nullopt);
 }
 
-// Compiled once per process; the view adds it when it is ready.
+struct FilterWait {
+  WebKitUserContentManager* manager;
+  std::shared_ptr<WebKitPageView::FilterGate> gate;
+};
+
+// Compiled asynchronously; the view holds its loads back until the filter is in place.
 void onFilterSaved(GObject* store, GAsyncResult* result, gpointer data) {
-  auto* manager = static_cast<WebKitUserContentManager*>(data);
+  std::unique_ptr<FilterWait> wait(static_cast<FilterWait*>(data));
   WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(
       WEBKIT_USER_CONTENT_FILTER_STORE(store), result, nullptr);
   if (filter) {
-    webkit_user_content_manager_add_filter(manager, filter);
+    webkit_user_content_manager_add_filter(wait->manager, filter);
     webkit_user_content_filter_unref(filter);
   }
-  g_object_unref(manager);
+  g_object_unref(wait->manager);
   g_object_unref(store);
+  // A filter that cannot be compiled (no cache folder) does not keep the page from loading.
+  wait->gate->ready = true;
+  if (auto load = std::move(wait->gate->pendingLoad)) load();
 }
 
 }  // namespace
@@ -111,9 +119,21 @@ WebKitPageView::WebKitPageView()
     : contentManager_(webkit_user_content_manager_new()),
       view_(WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(contentManager_))) {
   g_object_ref_sink(view_);
+  // Only what the page uses: its own file, script and local storage. Nothing that reaches other
+  // files, the network or devices.
   WebKitSettings* settings = webkit_web_view_get_settings(view_);
-  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+  webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
+  webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
+  webkit_settings_set_allow_top_navigation_to_data_urls(settings, FALSE);
   webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+  webkit_settings_set_enable_webgl(settings, FALSE);
+  webkit_settings_set_enable_webaudio(settings, FALSE);
+  webkit_settings_set_enable_media_stream(settings, FALSE);
+  webkit_settings_set_enable_media(settings, FALSE);
+  webkit_settings_set_enable_mediasource(settings, FALSE);
+  webkit_settings_set_enable_encrypted_media(settings, FALSE);
+  webkit_settings_set_enable_html5_database(settings, FALSE);
+  webkit_settings_set_enable_developer_extras(settings, FALSE);
   // A small page in a popover: software drawing paints its first frame much sooner after the
   // window maps than setting up accelerated compositing does (seconds under a plain X server).
   webkit_settings_set_hardware_acceleration_policy(settings,
@@ -125,6 +145,7 @@ WebKitPageView::WebKitPageView()
 }
 
 WebKitPageView::~WebKitPageView() {
+  filterGate_->pendingLoad = nullptr;
   g_signal_handlers_disconnect_by_data(view_, this);
   for (const auto& entry : handlers_) {
     webkit_user_content_manager_unregister_script_message_handler(contentManager_,
@@ -142,14 +163,17 @@ void WebKitPageView::installRemoteContentFilter() {
   WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(folder);
   g_free(folder);
   GBytes* rules = g_bytes_new_static(kRules, sizeof(kRules) - 1);
-  webkit_user_content_filter_store_save(store, "block-remote", rules, nullptr, onFilterSaved,
-                                        g_object_ref(contentManager_));
+  webkit_user_content_filter_store_save(
+      store, "block-remote", rules, nullptr, onFilterSaved,
+      new FilterWait{WEBKIT_USER_CONTENT_MANAGER(g_object_ref(contentManager_)), filterGate_});
   g_bytes_unref(rules);
 }
 
+// Scripts go with their length: a NUL inside a text (a model may answer "\u0000") must not
+// cut the script short.
 void WebKitPageView::evaluate(const std::string& script) {
-  webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr);
+  webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()),
+                                      nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 void WebKitPageView::evaluate(const std::string& script, Completion done) {
@@ -160,8 +184,9 @@ void WebKitPageView::evaluate(const std::string& script, Completion done) {
 }
 
 void WebKitPageView::evaluateForValue(const std::string& script, ValueDone done) {
-  webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr, nullptr,
-                                      onEvaluated, new ValueDone(std::move(done)));
+  webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()),
+                                      nullptr, nullptr, nullptr, onEvaluated,
+                                      new ValueDone(std::move(done)));
 }
 
 void WebKitPageView::addDocumentStartScript(const std::string& source) {
@@ -206,12 +231,22 @@ void WebKitPageView::loadFile(const std::string& path, const std::string& allowe
   }
   char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
   if (!uri) return;
-  webkit_web_view_load_uri(view_, uri);
+  whenFiltered(
+      [this, target = std::string(uri)] { webkit_web_view_load_uri(view_, target.c_str()); });
   g_free(uri);
 }
 
 void WebKitPageView::loadHTML(const std::string& html) {
-  webkit_web_view_load_html(view_, html.c_str(), nullptr);
+  whenFiltered([this, html] { webkit_web_view_load_html(view_, html.c_str(), nullptr); });
+}
+
+// The latest load wins, as it would had both been started at once.
+void WebKitPageView::whenFiltered(std::function<void()> load) {
+  if (filterGate_->ready) {
+    load();
+  } else {
+    filterGate_->pendingLoad = std::move(load);
+  }
 }
 
 void WebKitPageView::setLoadFinishedHandler(std::function<void()> handler) {

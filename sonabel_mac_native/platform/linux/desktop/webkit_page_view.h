@@ -3,9 +3,9 @@
 // Implements: document-start user scripts in all frames, one named script message handler
 // delivering object bodies as JSON, a transparent background, file loads confined to one
 // folder (navigations elsewhere and new windows are refused, http(s) sub-resources are blocked
-// by a content filter once it has compiled), HTML loads, main-frame load-finished reports,
-// alert/confirm as GTK dialogs, ordered script evaluation (error 601, an unsupported result
-// type, counts as success). Missing: prompt() dialogs show WebKit's own default.
+// by a content filter; loads wait until it has compiled), HTML loads, main-frame load-finished
+// reports, alert/confirm as GTK dialogs, ordered script evaluation (error 601, an unsupported
+// result type, counts as success). Missing: prompt() dialogs show WebKit's own default.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -48,14 +49,22 @@ class WebKitPageView final : public WebView {
   void deliverMessage(const std::string& name, WebKitJavascriptResult* result);
   void loadFinished() const;
 
+  // Loads asked for before the content filter is in place wait for it.
+  struct FilterGate {
+    bool ready = false;
+    std::function<void()> pendingLoad;
+  };
+
  private:
   void installRemoteContentFilter();
+  void whenFiltered(std::function<void()> load);
 
   WebKitUserContentManager* contentManager_;
   ::WebKitWebView* view_;
   std::map<std::string, MessageHandler> handlers_;
   std::function<void()> onLoadFinished_;
   std::string allowedPrefix_;
+  std::shared_ptr<FilterGate> filterGate_ = std::make_shared<FilterGate>();
 };
 
 class WebKitPageViewFactory final : public WebViewFactory {

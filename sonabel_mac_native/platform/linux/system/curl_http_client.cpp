@@ -2,7 +2,9 @@
 // verification stay on; only http and https are spoken; redirects are not followed. The
 // time-out bounds connecting and every wait for data: a transfer through which no byte has
 // moved either way for that long ends with a time-out error (curl's own low-speed check
-// averages over several seconds and would let a 1-second limit run to 3). Missing: no proxy
+// averages over several seconds and would let a 1-second limit run to 3). The total time-out
+// ends a transfer that trickles on for longer, and a reply body past its cap is dropped as
+// soon as it passes it. Missing: no proxy
 // configuration of our own (curl's usual environment variables apply) and no cancellation of
 // single requests.
 #include "platform/linux/system/curl_http_client.h"
@@ -29,10 +31,13 @@ struct Transfer {
   CURL* easy = nullptr;
   curl_slist* headers = nullptr;
   std::string received;
+  bool tooLarge = false;
   char errorText[CURL_ERROR_SIZE] = {};
   double timeoutSeconds = 15.0;
   curl_off_t bytesMoved = 0;
-  std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastActivity = started;
+  std::chrono::steady_clock::duration total = std::chrono::minutes(2);
 
   void noteProgress(curl_off_t moved) {
     if (moved != bytesMoved) {
@@ -40,9 +45,12 @@ struct Transfer {
       lastActivity = std::chrono::steady_clock::now();
     }
   }
-  std::chrono::steady_clock::time_point deadline() const {
+  std::chrono::steady_clock::time_point silenceDeadline() const {
     return lastActivity + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(timeoutSeconds));
+  }
+  std::chrono::steady_clock::time_point deadline() const {
+    return std::min(silenceDeadline(), started + total);
   }
 
   ~Transfer() {
@@ -56,15 +64,41 @@ int noteProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl
   return 0;
 }
 
-std::string timeoutText(double seconds) {
+std::string timeoutText(const char* what, double seconds) {
   char text[96];
-  std::snprintf(text, sizeof text, "The request timed out: no data for %g seconds", seconds);
+  std::snprintf(text, sizeof text, "The request timed out: %s %g seconds", what, seconds);
   return text;
 }
 
+// Past the cap the transfer is stopped (curl ends it with a write error) and nothing is kept.
 size_t appendBody(char* data, size_t size, size_t count, void* user) {
-  static_cast<Transfer*>(user)->received.append(data, size * count);
-  return size * count;
+  auto* transfer = static_cast<Transfer*>(user);
+  size_t n = size * count;
+  if (transfer->received.size() + n > transfer->request.maxBodyBytes) {
+    transfer->tooLarge = true;
+    transfer->received.clear();
+    return CURL_WRITEFUNC_ERROR;
+  }
+  transfer->received.append(data, n);
+  return n;
+}
+
+HttpFailure failureKind(CURLcode code) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpFailure::Timeout;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return HttpFailure::Security;
+    default:
+      return HttpFailure::Connection;
+  }
 }
 
 std::string lowerCase(std::string text) {
@@ -133,7 +167,10 @@ struct CurlHttpClient::Worker {
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, noteProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, transfer.get());
     transfer->timeoutSeconds = timeout;
-    transfer->lastActivity = std::chrono::steady_clock::now();
+    transfer->started = transfer->lastActivity = std::chrono::steady_clock::now();
+    double total = request.totalTimeoutSeconds > 0 ? request.totalTimeoutSeconds : 120.0;
+    transfer->total = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(total));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorText);
@@ -151,9 +188,15 @@ struct CurlHttpClient::Worker {
     active.erase(it);
     curl_multi_remove_handle(multi, easy);
     HttpResult result;
-    if (code != CURLE_OK) {
+    if (transfer->tooLarge) {
+      long status = 0;
+      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+      result.status = status;
+      result.bodyTooLarge = true;
+    } else if (code != CURLE_OK) {
       result.error = transfer->errorText[0] != '\0' ? std::string(transfer->errorText)
                                                     : std::string(curl_easy_strerror(code));
+      result.failure = failureKind(code);
     } else {
       long status = 0;
       curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
@@ -189,7 +232,8 @@ struct CurlHttpClient::Worker {
     }
   }
 
-  // Ends every transfer that has waited longer than its time-out for a byte.
+  // Ends every transfer that has waited longer than its time-out for a byte, or has run out of
+  // its total time.
   void expireIdle() {
     auto now = std::chrono::steady_clock::now();
     for (auto it = active.begin(); it != active.end();) {
@@ -200,7 +244,13 @@ struct CurlHttpClient::Worker {
       std::unique_ptr<Transfer> transfer = std::move(it->second);
       it = active.erase(it);
       curl_multi_remove_handle(multi, transfer->easy);
-      transfer->done(HttpResult{timeoutText(transfer->timeoutSeconds), std::nullopt, std::nullopt});
+      HttpResult result;
+      result.failure = HttpFailure::Timeout;
+      result.error = transfer->silenceDeadline() <= now
+                         ? timeoutText("no data for", transfer->timeoutSeconds)
+                         : timeoutText("no complete answer within",
+                                       std::chrono::duration<double>(transfer->total).count());
+      transfer->done(std::move(result));
     }
   }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <vector>
@@ -93,22 +94,25 @@ class LocalFileSystem final : public FileSystem {
     return isDirectory(path);
   }
 
-  bool writeFileAtomically(const std::string& path, const std::string& bytes,
-                           unsigned mode) override {
+  WriteResult writeFileAtomically(const std::string& path, const std::string& bytes,
+                                  unsigned mode) override {
     std::lock_guard<std::timed_mutex> writing(writeGate());
     std::string name = path.substr(path.find_last_of('/') + 1);
     std::string temp = folderOf(path) + "/." + name + ".XXXXXX";
     std::vector<char> buffer(temp.begin(), temp.end());
     buffer.push_back('\0');
     int fd = ::mkstemp(buffer.data());
-    if (fd < 0) return false;
+    if (fd < 0) return {std::strerror(errno)};
     std::string tempPath(buffer.data());
-    bool ok =
-        writeAll(fd, bytes) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tempPath.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tempPath.c_str());
-    return ok;
+    int failure = 0;
+    if (!writeAll(fd, bytes) || ::fchmod(fd, static_cast<mode_t>(mode)) != 0 || ::fsync(fd) != 0) {
+      failure = errno;
+    }
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0 && ::rename(tempPath.c_str(), path.c_str()) != 0) failure = errno;
+    if (failure == 0) return {};
+    ::unlink(tempPath.c_str());
+    return {std::strerror(failure)};
   }
 
   bool moveAside(const std::string& path, const std::string& newPath) override {

@@ -78,7 +78,7 @@ bool XdgAutostartEntry::setEnabled(bool enabled) {
   auto text = entryText(program_);
   if (!text) return false;
   files_.createDirectories(home_.configHome() + "/autostart", kFolderMode);
-  return files_.writeFileAtomically(entry, *text, kEntryMode);
+  return static_cast<bool>(files_.writeFileAtomically(entry, *text, kEntryMode));
 }
 
 std::string runningProgramPath() {
