@@ -41,7 +41,7 @@ struct FuzzServices {
   HistoryStore history{home, files};
   UsageStore usage{home, files, calendar};
 
-  std::string appSupport() const { return home.path() + "/Library/Application Support/Quorvel"; }
+  std::string appSupport() const { return home.appFolder(); }
   // The files whose names start with `prefix`, in the application support folder.
   int countStartingWith(const std::string& prefix) const {
     int count = 0;
