@@ -32,6 +32,20 @@ class MemoryFileSystem final : public FileSystem {
     return true;
   }
   bool exists(const std::string& path) const override { return files.count(path) != 0; }
+  // Moves every file under `path` to the same place under `newPath`.
+  bool moveFolder(const std::string& path, const std::string& newPath, unsigned) override {
+    std::map<std::string, std::string> moved;
+    for (auto it = files.begin(); it != files.end();) {
+      if (it->first.rfind(path + "/", 0) == 0) {
+        moved[newPath + it->first.substr(path.size())] = std::move(it->second);
+        it = files.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    files.merge(moved);
+    return true;
+  }
 };
 
 }  // namespace quorvel::testing
