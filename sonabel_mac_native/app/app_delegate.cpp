@@ -60,6 +60,16 @@ void AppDelegate::applicationDidFinishLaunching() {
   popover_->setContentSize(kPopoverWidth, kPopoverHeight);
   popover_->setContent(webViewController_->webView());
 
+  if (!statusItem_) {
+    // Nothing to open the popover from: it becomes the program's window, open from the start.
+    popover_->useAsWindow();
+    popover_->show(std::nullopt);
+    services_.console.line(kNoTrayLine);
+    buildContextMenu();
+    registerGlobalHotkey();
+    return;
+  }
+
   bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
     auto strong = self.lock();
     if (strong && strong->popover_ && strong->popover_->isShown()) {
@@ -77,17 +87,22 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::registerGlobalHotkey() {
   std::weak_ptr<AppDelegate> self = weak_from_this();
   MainQueue& queue = services_.mainQueue;
-  int status = services_.hotKey.registerHotKey("F6", [self, &queue] {
-    queue.async([self] {
-      if (auto strong = self.lock()) strong->handleHotkeyAction();
-    });
-  });
-  hotkeyStatus_ = status;
-  if (status == 0) {
-    services_.console.line("[Hotkey] F6 global hotkey registered");
-  } else {
-    services_.console.line("[Hotkey] Failed to register F6 hotkey: " + std::to_string(status));
-  }
+  Console& console = services_.console;
+  services_.hotKey.requestHotKey(
+      "F6",
+      [self, &queue] {
+        queue.async([self] {
+          if (auto strong = self.lock()) strong->handleHotkeyAction();
+        });
+      },
+      [self, &console](int status) {
+        if (auto strong = self.lock()) strong->hotkeyStatus_ = status;
+        if (status == 0) {
+          console.line("[Hotkey] F6 global hotkey registered");
+        } else {
+          console.line("[Hotkey] Failed to register F6 hotkey: " + std::to_string(status));
+        }
+      });
 }
 
 void AppDelegate::handleHotkeyAction() {
@@ -167,8 +182,12 @@ void AppDelegate::statusItemClicked() {
   togglePopover();
 }
 
+void AppDelegate::reopen() {
+  if (!statusItem_) showPopover();
+}
+
 void AppDelegate::togglePopover() {
-  if (!statusItem_) return;
+  if (!popover_) return;
   if (isPopoverShown()) {
     popover_->close();
   } else {
@@ -177,8 +196,8 @@ void AppDelegate::togglePopover() {
 }
 
 void AppDelegate::showPopover() {
-  if (!statusItem_ || !popover_ || popover_->isShown()) return;
-  popover_->show(statusItem_->anchor());
+  if (!popover_ || popover_->isShown()) return;
+  popover_->show(statusItem_ ? statusItem_->anchor() : std::nullopt);
 }
 
 void AppDelegate::closePopover() {

@@ -30,6 +30,9 @@ inline constexpr int kPopoverWidth = 440;
 inline constexpr int kPopoverHeight = 420;
 // How long after an outside click closed the popover a tray activation counts as that click.
 inline constexpr double kSameClickWindowSeconds = 0.5;
+inline constexpr const char* kNoTrayLine =
+    "[Tray] No system tray found, so Quorvel is shown as a window; after closing it, run "
+    "\"quorvel --show\" or start Quorvel again to bring it back";
 
 struct AppDelegateServices {
   std::function<std::shared_ptr<StatusItem>()> makeStatusItem;
@@ -56,6 +59,8 @@ class AppDelegate final : public AppControllerPort,
   // Builds a fresh menu from the stored language and theme, keeps it and returns it.
   MenuModel buildContextMenu();
   void statusItemClicked();
+  // A later start of the program: shows the window of a session without a tray.
+  void reopen();
   void togglePopover();
   void showPopover() override;
   void closePopover() override;

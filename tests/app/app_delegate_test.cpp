@@ -65,12 +65,12 @@ class AppDelegateTest : public ::testing::Test {
 
   std::shared_ptr<AppDelegate> construct() {
     return std::make_shared<AppDelegate>(AppDelegateServices{
-        .makeStatusItem =
-            [this] {
-              statusItem_ = std::make_shared<FakeStatusItem>(&log_);
-              testing::note(&log_, "tray.create");
-              return statusItem_;
-            },
+        .makeStatusItem = [this]() -> std::shared_ptr<StatusItem> {
+          if (!trayHost_) return nullptr;
+          statusItem_ = std::make_shared<FakeStatusItem>(&log_);
+          testing::note(&log_, "tray.create");
+          return statusItem_;
+        },
         .makePageHost =
             [this](std::weak_ptr<AppControllerPort> controller) {
               controllerSeenByHost_ = controller;
@@ -108,6 +108,7 @@ class AppDelegateTest : public ::testing::Test {
   FakeHotKey hotKey_{&log_};
   FakeApplication application_;
   FakeMainQueue queue_;
+  bool trayHost_ = true;
   std::shared_ptr<FakeStatusItem> statusItem_;
   std::shared_ptr<FakePageHost> page_;
   std::shared_ptr<FakePopover> popover_;
@@ -154,6 +155,33 @@ TEST_F(AppDelegateTest, refused_hotkey_prints_the_status_and_launch_still_comple
             std::vector<std::string>{"[Hotkey] Failed to register F6 hotkey: -9878"});
   EXPECT_TRUE(popover_->closesOnFocusLoss);  // nothing else would close it
   EXPECT_EQ(hotKey_.registrations, 1);
+}
+
+TEST_F(AppDelegateTest, without_a_tray_the_page_opens_as_a_window_that_later_starts_reopen) {
+  trayHost_ = false;
+  auto delegate = launch();
+  EXPECT_TRUE(popover_->window);
+  EXPECT_TRUE(popover_->shown);
+  EXPECT_FALSE(popover_->anchor.has_value());
+  EXPECT_FALSE(popover_->closesOnFocusLoss);
+  EXPECT_FALSE(clicks_.click);
+  EXPECT_EQ(console_.lines(),
+            (std::vector<std::string>{kNoTrayLine, "[Hotkey] F6 global hotkey registered"}));
+
+  popover_->close();
+  delegate->reopen();
+  EXPECT_TRUE(popover_->shown);
+  popover_->close();
+  hotKey_.pressKey();
+  queue_.runUntilIdle();
+  EXPECT_TRUE(popover_->shown);
+  EXPECT_EQ(page_->toggles, 1);
+}
+
+TEST_F(AppDelegateTest, a_later_start_leaves_the_tray_popover_alone) {
+  auto delegate = launch();
+  delegate->reopen();
+  EXPECT_FALSE(popover_->shown);
 }
 
 TEST_F(AppDelegateTest, left_clicks_toggle_the_popover_at_the_tray_item) {

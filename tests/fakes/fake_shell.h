@@ -80,10 +80,12 @@ class FakePopover final : public Popover {
   }
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
+  void useAsWindow() override { window = true; }
 
   int width = 0, height = 0, shows = 0, closes = 0;
   bool shown = false;
   bool closesOnFocusLoss = false;
+  bool window = false;
   std::optional<ScreenPoint> anchor;
   std::shared_ptr<WebView> content;
 

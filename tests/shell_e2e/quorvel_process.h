@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "linux_desktop/desktop_session.h"
@@ -24,23 +25,33 @@ class QuorvelProcess {
       runUntil([this] { return !running(); }, 5.0);
     }
     if (watch_) g_source_remove(watch_);
+    if (errorWatch_) g_source_remove(errorWatch_);
   }
   QuorvelProcess(const QuorvelProcess&) = delete;
   QuorvelProcess& operator=(const QuorvelProcess&) = delete;
 
-  bool start() {
-    std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel";
-    gchar* argv[] = {const_cast<gchar*>(program.c_str()), nullptr};
-    gchar** env = g_get_environ();
-    env = g_environ_setenv(env, "HOME", home_.c_str(), TRUE);
-    env = g_environ_setenv(env, "QUORVEL_TEST_PROBE", "1", TRUE);
+  // Starts the program with `args` after its name and `env` over the test's environment.
+  bool start(const std::vector<std::string>& args = {},
+             const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    std::vector<std::string> words{std::string(QUORVEL_BINARY_DIR) + "/quorvel"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<gchar*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    gchar** environment = g_get_environ();
+    environment = g_environ_setenv(environment, "HOME", home_.c_str(), TRUE);
+    environment = g_environ_setenv(environment, "QUORVEL_TEST_PROBE", "1", TRUE);
     // The menu's rows are checked as a panel other than GNOME's shows them.
-    env = g_environ_unsetenv(env, "XDG_CURRENT_DESKTOP");
+    environment = g_environ_unsetenv(environment, "XDG_CURRENT_DESKTOP");
+    for (const auto& [name, value] : env) {
+      environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
+    }
     gint out = -1;
+    gint err = -1;
     started_ = std::chrono::steady_clock::now();
-    bool ok = g_spawn_async_with_pipes(nullptr, argv, env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                                       nullptr, &pid_, nullptr, &out, nullptr, nullptr);
-    g_strfreev(env);
+    bool ok = g_spawn_async_with_pipes(nullptr, argv.data(), environment, G_SPAWN_DO_NOT_REAP_CHILD,
+                                       nullptr, nullptr, &pid_, nullptr, &out, &err, nullptr);
+    g_strfreev(environment);
     if (!ok) return false;
     running_ = true;
     g_child_watch_add(
@@ -52,26 +63,8 @@ class QuorvelProcess {
           g_spawn_close_pid(pid);
         },
         this);
-    GIOChannel* channel = g_io_channel_unix_new(out);
-    g_io_channel_set_close_on_unref(channel, TRUE);
-    g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
-    g_io_channel_set_encoding(channel, nullptr, nullptr);
-    watch_ = g_io_add_watch(
-        channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-        [](GIOChannel* source, GIOCondition, gpointer self) -> gboolean {
-          auto* p = static_cast<QuorvelProcess*>(self);
-          char buffer[4096];
-          gsize got = 0;
-          GIOStatus status = g_io_channel_read_chars(source, buffer, sizeof buffer, &got, nullptr);
-          p->output_.append(buffer, got);
-          if (status == G_IO_STATUS_EOF || status == G_IO_STATUS_ERROR) {
-            p->watch_ = 0;
-            return G_SOURCE_REMOVE;
-          }
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-    g_io_channel_unref(channel);
+    watch_ = collect(out, &output_);
+    errorWatch_ = collect(err, &errors_);
     return true;
   }
 
@@ -79,6 +72,8 @@ class QuorvelProcess {
   int pid() const { return pid_; }
   int exitStatus() const { return status_; }
   const std::string& output() const { return output_; }
+  // What it wrote to its standard error (GLib and GTK warnings and criticals).
+  const std::string& errors() const { return errors_; }
   std::chrono::steady_clock::time_point startedAt() const { return started_; }
   bool waitForOutput(const std::string& text, double seconds = 10.0) {
     return runUntil([&] { return output_.find(text) != std::string::npos; }, seconds);
@@ -88,12 +83,43 @@ class QuorvelProcess {
   }
 
  private:
+  struct Sink {
+    QuorvelProcess* self;
+    std::string* text;
+  };
+  // Appends what arrives on `fd` to `text` on the main loop, until its end.
+  guint collect(gint fd, std::string* text) {
+    GIOChannel* channel = g_io_channel_unix_new(fd);
+    g_io_channel_set_close_on_unref(channel, TRUE);
+    g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
+    g_io_channel_set_encoding(channel, nullptr, nullptr);
+    guint id = g_io_add_watch_full(
+        channel, G_PRIORITY_DEFAULT, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+        [](GIOChannel* source, GIOCondition, gpointer data) -> gboolean {
+          auto* sink = static_cast<Sink*>(data);
+          char buffer[4096];
+          gsize got = 0;
+          GIOStatus status = g_io_channel_read_chars(source, buffer, sizeof buffer, &got, nullptr);
+          sink->text->append(buffer, got);
+          if (status == G_IO_STATUS_EOF || status == G_IO_STATUS_ERROR) {
+            (sink->text == &sink->self->output_ ? sink->self->watch_ : sink->self->errorWatch_) = 0;
+            return G_SOURCE_REMOVE;
+          }
+          return G_SOURCE_CONTINUE;
+        },
+        new Sink{this, text}, [](gpointer data) { delete static_cast<Sink*>(data); });
+    g_io_channel_unref(channel);
+    return id;
+  }
+
   std::string home_;
   GPid pid_ = 0;
   bool running_ = false;
   int status_ = -1;
   guint watch_ = 0;
+  guint errorWatch_ = 0;
   std::string output_;
+  std::string errors_;
   std::chrono::steady_clock::time_point started_;
 };
 
