@@ -387,7 +387,7 @@ TEST_F(QuorvelWaylandTest, without_a_tray_the_page_is_a_window_that_show_and_a_n
   ASSERT_TRUE(runUntil([this] { return pageVisible(); }, 20.0)) << process_->errors();
   std::cout << "[figure] weston: start to window showing the page: "
             << millisSince(process_->startedAt()) << " ms" << std::endl;
-  EXPECT_EQ(eval("typeof toggleState"), "function");
+  EXPECT_TRUE(waitForPage("typeof toggleState", "function"));
 
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--show"}, {}}) {
     CallResult r;

@@ -30,10 +30,11 @@ inline GPid spawnWith(const std::vector<std::string>& args,
     environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
   }
   GPid pid = 0;
-  const bool ok = g_spawn_async(nullptr, argv.data(), environment,
-                                GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                            G_SPAWN_STDERR_TO_DEV_NULL),
-                                nullptr, nullptr, &pid, nullptr);
+  const bool ok =
+      g_spawn_async(nullptr, argv.data(), environment,
+                    GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                    nullptr, nullptr, &pid, nullptr);
   g_strfreev(environment);
   return ok ? pid : 0;
 }
