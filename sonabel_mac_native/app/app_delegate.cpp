@@ -51,37 +51,38 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
   }
 
-  // The page is built now rather than on first show, so that F6 and the language menu find
-  // the recording controller from the start.
-  webViewController_ = services_.makePageHost(self);
-  webViewController_->loadView();
-
   popover_ = services_.makePopover();
   popover_->setContentSize(kPopoverWidth, kPopoverHeight);
-  popover_->setContent(webViewController_->webView());
-
   if (!statusItem_) {
     // Nothing to open the popover from: it becomes the program's window, open from the start.
     popover_->useAsWindow();
     popover_->show(std::nullopt);
     services_.console.line(kNoTrayLine);
-    buildContextMenu();
-    registerGlobalHotkey();
-    return;
+  } else {
+    bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
+      auto strong = self.lock();
+      if (strong && strong->popover_ && strong->popover_->isShown()) {
+        strong->popover_->close();
+        strong->noteClosedByOutsideClick();
+      }
+    });
+    eventMonitor_ = watching;
+    popover_->setClosesOnFocusLoss(!watching);
   }
-
-  bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
-    auto strong = self.lock();
-    if (strong && strong->popover_ && strong->popover_->isShown()) {
-      strong->popover_->close();
-      strong->noteClosedByOutsideClick();
-    }
-  });
-  eventMonitor_ = watching;
-  popover_->setClosesOnFocusLoss(!watching);
-
-  buildContextMenu();
   registerGlobalHotkey();
+
+  // Setting up the page holds the main loop for a while (the web processes start): a moment
+  // later, so that the tray item reaches the panel (its registration takes a few round trips
+  // through the main loop) or the window maps first. Still long before anyone clicks, so that
+  // F6 and the language menu find the recording controller from the start.
+  services_.mainQueue.asyncAfter(kPageSetUpDelaySeconds, [self] {
+    auto strong = self.lock();
+    if (!strong) return;
+    strong->webViewController_ = strong->services_.makePageHost(self);
+    strong->webViewController_->loadView();
+    strong->popover_->setContent(strong->webViewController_->webView());
+    strong->buildContextMenu();
+  });
 }
 
 void AppDelegate::registerGlobalHotkey() {

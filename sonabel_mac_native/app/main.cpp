@@ -151,15 +151,18 @@ int QuorvelApp::main(int argc, char** argv) {
     });
   });
 
-  mainQueue.async([delegate, &application, request] {
+  mainQueue.async([delegate, &application, &mainQueue, request] {
     delegate->applicationDidFinishLaunching();
     application.setWindowed(delegate->statusItem() == nullptr);
     if (request == LaunchRequest::Show) delegate->showPopover();
     if (testProbeRequested()) {
-      installTestProbe(
-          std::dynamic_pointer_cast<WebKitPageView>(delegate->webViewController()->webView()),
-          [delegate] { return delegate->isPopoverShown(); },
-          [delegate] { delegate->closePopover(); });
+      // After the page, which the delegate sets up after the same delay.
+      mainQueue.asyncAfter(kPageSetUpDelaySeconds, [delegate] {
+        installTestProbe(
+            std::dynamic_pointer_cast<WebKitPageView>(delegate->webViewController()->webView()),
+            [delegate] { return delegate->isPopoverShown(); },
+            [delegate] { delegate->closePopover(); });
+      });
     }
   });
   gtk_main();

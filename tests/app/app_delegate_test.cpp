@@ -60,6 +60,7 @@ class AppDelegateTest : public ::testing::Test {
   std::shared_ptr<AppDelegate> launch() {
     auto delegate = construct();
     delegate->applicationDidFinishLaunching();
+    queue_.advance(kPageSetUpDelaySeconds);
     return delegate;
   }
 
@@ -75,13 +76,13 @@ class AppDelegateTest : public ::testing::Test {
             [this](std::weak_ptr<AppControllerPort> controller) {
               controllerSeenByHost_ = controller;
               page_ = std::make_shared<FakePageHost>(&log_);
+              page_->popoverShown = [this] { return popover_ && popover_->isShown(); };
               testing::note(&log_, "page.create");
               return page_;
             },
         .makePopover =
             [this] {
               popover_ = std::make_shared<FakePopover>(&log_);
-              page_->popoverShown = [p = popover_.get()] { return p->isShown(); };
               testing::note(&log_, "popover.create");
               return popover_;
             },
@@ -119,8 +120,8 @@ TEST_F(AppDelegateTest, launch_builds_everything_in_order_and_leaves_the_popover
   auto delegate = launch();
   EXPECT_EQ(log_,
             (EventLog{"tray.create", "tray.icon", "tray.activate-handler", "tray.menu-provider",
-                      "page.create", "page.load", "popover.create", "popover.size",
-                      "popover.content", "clicks.install", "hotkey.register"}));
+                      "popover.create", "popover.size", "clicks.install", "hotkey.register",
+                      "page.create", "page.load", "popover.content"}));
   EXPECT_EQ(popover_->width, 440);
   EXPECT_EQ(popover_->height, 420);
   EXPECT_EQ(popover_->content, page_->view);

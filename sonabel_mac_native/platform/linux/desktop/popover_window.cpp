@@ -96,6 +96,7 @@ void PopoverWindow::setContent(std::shared_ptr<WebView> view) {
   content_ = std::move(view);
   if (auto* page = dynamic_cast<WebKitPageView*>(content_.get())) {
     gtk_container_add(GTK_CONTAINER(window_), page->widget());
+    gtk_widget_show(page->widget());
   }
 }
 
