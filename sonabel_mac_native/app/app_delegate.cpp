@@ -68,6 +68,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     eventMonitor_ = watching;
     popover_->setClosesOnFocusLoss(!watching);
+    // Where focus loss closes it, a click on the tray item takes the focus first, too.
+    if (!watching) {
+      popover_->setFocusLossHandler([self] {
+        if (auto strong = self.lock()) strong->noteClosedByOutsideClick();
+      });
+    }
   }
   registerGlobalHotkey();
 

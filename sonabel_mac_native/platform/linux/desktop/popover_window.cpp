@@ -20,8 +20,8 @@ gboolean onDelete(GtkWidget* widget, GdkEvent*, gpointer) {
   return TRUE;
 }
 
-gboolean onFocusOut(GtkWidget* widget, GdkEvent*, gpointer data) {
-  if (static_cast<PopoverWindow*>(data)->closesOnFocusLoss()) gtk_widget_hide(widget);
+gboolean onFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<PopoverWindow*>(data)->closeOnFocusLoss();
   return FALSE;
 }
 
@@ -98,6 +98,12 @@ void PopoverWindow::setContent(std::shared_ptr<WebView> view) {
     gtk_container_add(GTK_CONTAINER(window_), page->widget());
     gtk_widget_show(page->widget());
   }
+}
+
+void PopoverWindow::closeOnFocusLoss() {
+  if (!closesOnFocusLoss_ || !isShown()) return;
+  gtk_widget_hide(GTK_WIDGET(window_));
+  if (onFocusLoss_) onFocusLoss_();
 }
 
 void PopoverWindow::useAsWindow() {

@@ -14,6 +14,7 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
 
 #include "platform/popover.h"
@@ -34,6 +35,10 @@ class PopoverWindow final : public Popover {
   bool isShown() const override;
   void setClosesOnFocusLoss(bool closes) override { closesOnFocusLoss_ = closes; }
   void useAsWindow() override;
+  void setFocusLossHandler(std::function<void()> onClosed) override {
+    onFocusLoss_ = std::move(onClosed);
+  }
+  void closeOnFocusLoss();
 
   bool closesOnFocusLoss() const { return closesOnFocusLoss_; }
   GtkWindow* window() const { return window_; }
@@ -44,6 +49,7 @@ class PopoverWindow final : public Popover {
   int width_ = 440;
   int height_ = 420;
   bool closesOnFocusLoss_ = false;
+  std::function<void()> onFocusLoss_;
   bool asWindow_ = false;
   bool layered_ = false;
   void placeOnLayer(std::optional<ScreenPoint> anchor);
