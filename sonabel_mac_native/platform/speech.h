@@ -4,6 +4,7 @@
 //   - Authorisation answers arrive on any thread; the logic hops to the main queue itself.
 //   - The tap block runs on the capture thread; it may only append to a recognition request.
 //   - Recognition results and errors are delivered on the main queue.
+//   - Capture start and loss reports arrive on any thread; the logic hops to the main queue.
 //   - Everything else is called on the main thread.
 // Linux: PulseAudio capture and pocketsphinx (platform/linux/audio). Tests: scripted fakes
 // (tests/fakes) that can deliver results late, twice, or from a cancelled task.
@@ -74,6 +75,9 @@ class RecognitionTask {
   virtual ~RecognitionTask() = default;
   // Stops recognising; no result or error is delivered after it returns.
   virtual void cancel() = 0;
+  // Optional: seconds of appended audio the recogniser has not decoded yet. A recogniser that
+  // cannot tell reports 0 (always caught up).
+  virtual double backlogSeconds() const { return 0; }
 };
 
 class SpeechRecognizer {
@@ -84,7 +88,8 @@ class SpeechRecognizer {
 
   virtual bool isAvailable() const = 0;
   virtual std::shared_ptr<RecognitionRequest> makeRequest() = 0;
-  // The handler runs on the main queue, repeatedly, until a final result or an error.
+  // The handler runs on the main queue, repeatedly, until a final result or an error. Destroying
+  // the recogniser ends its tasks without a word, so whoever waits for a final holds it.
   virtual std::shared_ptr<RecognitionTask> recognitionTask(
       std::shared_ptr<RecognitionRequest> request, ResultHandler handler) = 0;
 };
@@ -100,17 +105,25 @@ class SpeechRecognizerFactory {
 class AudioInput {
  public:
   using TapBlock = std::function<void(const AudioBuffer& buffer)>;
+  // Called once per start, on any thread: nothing when capture runs, else why it cannot.
+  using StartHandler = std::function<void(std::optional<std::string> error)>;
+  // Called at most once per start, on any thread, when capture ends by itself (server gone).
+  using LossHandler = std::function<void(std::string error)>;
   virtual ~AudioInput() = default;
 
+  // True from start() until stop(), also while the start is still connecting.
   virtual bool isRunning() const = 0;
   virtual AudioFormat outputFormat(int bus) const = 0;
   virtual void installTap(int bus, uint32_t bufferSize, AudioFormat format, TapBlock block) = 0;
   // Harmless when no tap is installed.
   virtual void removeTap(int bus) = 0;
   virtual void prepare() = 0;
-  // Starts capture; the error's text when it cannot (no sound server, no source).
-  virtual std::optional<std::string> start() = 0;
-  // Harmless when not running. After it returns the tap block is not called again.
+  // Starts capture without blocking the caller (connecting to a sound server can take
+  // seconds). `started` reports the outcome; `lost` a capture that ends by itself later.
+  virtual void start(StartHandler started, LossHandler lost) = 0;
+  // Harmless when not running. After it returns the tap block is not called again; the start's
+  // handlers may still arrive if they were already under way, and the caller ignores them.
+  // Audio captured but not yet handed to the tap is handed over (a short block) before that.
   virtual void stop() = 0;
 };
 

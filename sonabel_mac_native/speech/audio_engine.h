@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,6 +83,29 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   void evaluateLater(std::string script);
   // Queues the badge and tool-tip change for the tray item.
   void showRecordingStatusLater(bool recording);
+  // Starts the microphone for the capture whose generation is `generation`; the outcome and a
+  // later loss come back on the main queue, and only while that capture is still current.
+  void startCapture(uint64_t generation, std::function<void(AudioEngine&)> started,
+                    std::function<void(AudioEngine&, const std::string&)> failed,
+                    std::function<void(AudioEngine&, const std::string&)> lost);
+  // A dictation that cannot go on: the user is told, the audio stops, and what was recognised
+  // so far is delivered (or the page is put back at rest).
+  void failSession(const std::string& logLine, const std::string& message, bool taskEnded);
+  // Stops the audio and waits for the session's final result (see stopRecording).
+  void endSession(const std::string& mode);
+  // One wait for a final result after the audio ended (rule: beginFinalWait).
+  struct FinalWait {
+    double bound = 3.0;
+    double caughtUpFor = 0;  // seconds spent waiting for the recogniser to catch up
+    std::function<bool(AudioEngine&)> waiting;
+    std::function<std::shared_ptr<RecognitionTask>(AudioEngine&)> task;
+    std::function<void(AudioEngine&)> expire;
+  };
+  void lookForFinal(std::shared_ptr<FinalWait> wait, double delay, double lastBacklog,
+                    double stalledFor, bool boundArmed);
+  void beginFinalWait(std::shared_ptr<FinalWait> wait);
+  void finishEditCapture(const std::weak_ptr<RecognitionRequest>& stoppedRequest,
+                         const std::weak_ptr<RecognitionTask>& stoppedTask);
   void handleRecognition(const std::weak_ptr<RecognitionRequest>& from,
                          const std::optional<RecognitionResult>& result,
                          const std::optional<RecognitionError>& error);
@@ -99,6 +123,10 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   std::weak_ptr<AppControllerPort> appDelegate_;
   bool isRecording_ = false;
   std::shared_ptr<SpeechRecognizer> speechRecognizer_;
+  // The recogniser each capture started with, held until it has delivered: choosing another
+  // language meanwhile replaces speechRecognizer_ but must not end a running task.
+  std::shared_ptr<SpeechRecognizer> sessionRecognizer_;
+  std::shared_ptr<SpeechRecognizer> editRecognizer_;
   std::shared_ptr<RecognitionRequest> recognitionRequest_;
   std::shared_ptr<RecognitionTask> recognitionTask_;
   std::string accumulatedText_;
@@ -110,6 +138,14 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   std::string editAccumulatedText_;
   // Counts stops, so that a time-out acts only for the stop that scheduled it.
   uint64_t stopGeneration_ = 0;
+  // Counts every start and stop of the microphone: a start's answer or a loss report that
+  // arrives for an earlier capture is ignored.
+  uint64_t captureGeneration_ = 0;
+  // The dictation ended on a failure the user has been told about: an empty final puts the
+  // page back at rest instead of reporting that nothing was said.
+  bool sessionFailed_ = false;
+  bool editWaitingForFinal_ = false;
+  uint64_t editStopGeneration_ = 0;
 };
 
 }  // namespace quorvel

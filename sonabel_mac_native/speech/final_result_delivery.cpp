@@ -16,10 +16,16 @@ void AudioEngine::deliverFinalResult() {
   std::string mode = stopMode_;
 
   if (raw.empty()) {
-    services_.console.line("[AudioEngine] no speech detected, resetting UI");
-    evaluateLater(page::noSpeechReset());
+    if (sessionFailed_) {
+      // The user has just been told what went wrong; "no speech" would be a second, false story.
+      evaluateLater(page::recordingAbandoned());
+    } else {
+      services_.console.line("[AudioEngine] no speech detected, resetting UI");
+      evaluateLater(page::noSpeechReset());
+    }
     recognitionTask_.reset();
     recognitionRequest_.reset();
+    sessionRecognizer_.reset();
     return;
   }
 
@@ -30,9 +36,10 @@ void AudioEngine::deliverFinalResult() {
   // session may hold its own, which the release must leave alone.
   std::weak_ptr<RecognitionRequest> deliveredRequest = recognitionRequest_;
   std::weak_ptr<RecognitionTask> deliveredTask = recognitionTask_;
+  std::weak_ptr<SpeechRecognizer> deliveredRecognizer = sessionRecognizer_;
   services_.polisher.polish(
       raw, mode,
-      [weak = weak_from_this(), raw, mode, deliveredRequest, deliveredTask](
+      [weak = weak_from_this(), raw, mode, deliveredRequest, deliveredTask, deliveredRecognizer](
           std::optional<std::string> polished, std::optional<ChatError>) {
         auto self = weak.lock();
         if (!self) return;
@@ -41,7 +48,7 @@ void AudioEngine::deliverFinalResult() {
         self->services_.usage.recordSession(static_cast<int64_t>(countCharacters(raw)));
         std::string call = page::updateResult(raw, finalText, mode);
         self->services_.mainQueue.async([self, call = std::move(call), deliveredRequest,
-                                         deliveredTask] {
+                                         deliveredTask, deliveredRecognizer] {
           if (auto webView = self->webView_.lock()) {
             webView->evaluate(
                 call, [weak = std::weak_ptr<AudioEngine>(self)](std::optional<std::string> error) {
@@ -56,6 +63,10 @@ void AudioEngine::deliverFinalResult() {
           }
           if (self->recognitionTask_ && self->recognitionTask_ == deliveredTask.lock()) {
             self->recognitionTask_.reset();
+          }
+          if (self->sessionRecognizer_ && self->sessionRecognizer_ == deliveredRecognizer.lock() &&
+              !self->recognitionRequest_) {
+            self->sessionRecognizer_.reset();
           }
         });
       });

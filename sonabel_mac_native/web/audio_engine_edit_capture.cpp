@@ -19,6 +19,7 @@ void AudioEngine::startEditRecording() {
     avAudioEngine_.stop();
     avAudioEngine_.removeTap(0);
   }
+  const uint64_t generation = ++captureGeneration_;
   if (editRecognitionTask_) editRecognitionTask_->cancel();
   editAccumulatedText_.clear();
 
@@ -27,10 +28,11 @@ void AudioEngine::startEditRecording() {
     sendEditResult(std::nullopt, "Speech recognizer not available");
     return;
   }
+  editRecognizer_ = speechRecognizer_;
   editRecognitionRequest_->shouldReportPartialResults = true;
   editRecognitionRequest_->addsPunctuation = true;
   std::weak_ptr<RecognitionRequest> request = editRecognitionRequest_;
-  editRecognitionTask_ = speechRecognizer_->recognitionTask(
+  editRecognitionTask_ = editRecognizer_->recognitionTask(
       editRecognitionRequest_,
       [weak = weak_from_this(), request](const std::optional<RecognitionResult>& result,
                                          const std::optional<RecognitionError>&) {
@@ -40,12 +42,18 @@ void AudioEngine::startEditRecording() {
   // A failed start leaves its tap behind; installTapFeeding replaces it.
   installTapFeeding(&AudioEngine::editRecognitionRequest_);
   avAudioEngine_.prepare();
-  if (auto failure = avAudioEngine_.start()) {
-    services_.console.line("[AudioEngine] edit engine start failed: " + *failure);
-    sendEditResult(std::nullopt, "Failed to start audio");
-    return;
-  }
-  services_.console.line("[AudioEngine] edit recording started");
+  startCapture(
+      generation,
+      [](AudioEngine& self) {
+        self.services_.console.line("[AudioEngine] edit recording started");
+      },
+      [](AudioEngine& self, const std::string& failure) {
+        self.services_.console.line("[AudioEngine] edit engine start failed: " + failure);
+        self.sendEditResult(std::nullopt, "Failed to start audio");
+      },
+      [](AudioEngine& self, const std::string& loss) {
+        self.services_.console.line("[AudioEngine] audio capture lost: " + loss);
+      });
 }
 
 void AudioEngine::handleEditRecognition(const std::weak_ptr<RecognitionRequest>& from,
@@ -55,30 +63,49 @@ void AudioEngine::handleEditRecognition(const std::weak_ptr<RecognitionRequest>&
   if (!result || !origin || origin != editRecognitionRequest_) return;
   editAccumulatedText_ = result->formattedString;
   evaluateLater(page::setEditInstruction(editAccumulatedText_));
+  // The complete instruction is here: no reason to keep the page waiting for the bound.
+  if (result->isFinal && editWaitingForFinal_) {
+    finishEditCapture(editRecognitionRequest_, editRecognitionTask_);
+  }
 }
 
 void AudioEngine::stopEditRecording() {
   avAudioEngine_.stop();
   avAudioEngine_.removeTap(0);
+  ++captureGeneration_;
   if (editRecognitionRequest_) editRecognitionRequest_->endAudio();
 
   std::weak_ptr<RecognitionRequest> stoppedRequest = editRecognitionRequest_;
   std::weak_ptr<RecognitionTask> stoppedTask = editRecognitionTask_;
-  services_.mainQueue.asyncAfter(1.5, [weak = weak_from_this(), stoppedRequest, stoppedTask] {
-    auto self = weak.lock();
-    if (!self) return;
-    std::string text = self->editAccumulatedText_;
-    // Released, not cancelled; a capture started during the wait keeps its own.
-    if (self->editRecognitionTask_ == stoppedTask.lock()) self->editRecognitionTask_.reset();
-    if (self->editRecognitionRequest_ == stoppedRequest.lock()) {
-      self->editRecognitionRequest_.reset();
-    }
-    if (text.empty()) {
-      self->sendEditResult(std::nullopt, "No speech detected");
-    } else {
-      self->sendEditResult(text, std::nullopt);
-    }
-  });
+  editWaitingForFinal_ = true;
+  const uint64_t generation = ++editStopGeneration_;
+  auto wait = std::make_shared<FinalWait>();
+  wait->bound = 1.5;
+  wait->waiting = [generation](AudioEngine& self) {
+    return self.editWaitingForFinal_ && self.editStopGeneration_ == generation;
+  };
+  wait->task = [stoppedTask](AudioEngine&) { return stoppedTask.lock(); };
+  wait->expire = [stoppedRequest, stoppedTask](AudioEngine& self) {
+    self.finishEditCapture(stoppedRequest, stoppedTask);
+  };
+  beginFinalWait(std::move(wait));
+}
+
+void AudioEngine::finishEditCapture(const std::weak_ptr<RecognitionRequest>& stoppedRequest,
+                                    const std::weak_ptr<RecognitionTask>& stoppedTask) {
+  editWaitingForFinal_ = false;
+  std::string text = editAccumulatedText_;
+  // Released, not cancelled; a capture started during the wait keeps its own.
+  if (editRecognitionTask_ == stoppedTask.lock()) editRecognitionTask_.reset();
+  if (editRecognitionRequest_ == stoppedRequest.lock()) {
+    editRecognitionRequest_.reset();
+    editRecognizer_.reset();
+  }
+  if (text.empty()) {
+    sendEditResult(std::nullopt, "No speech detected");
+  } else {
+    sendEditResult(text, std::nullopt);
+  }
 }
 
 void AudioEngine::sendEditResult(const std::optional<std::string>& text,

@@ -145,6 +145,13 @@ const std::string& noSpeechReset() {
   return script;
 }
 
+const std::string& recordingAbandoned() {
+  static const std::string script =
+      "if(typeof restoreRecordButton==='function'){endProgress();restoreRecordButton();"
+      "setStatus('status_ready');}";
+  return script;
+}
+
 std::string speechResultEvent(std::string_view transcriptSoFar) {
   return "window.dispatchEvent(new CustomEvent('speech_result', {detail: '" +
          quoted(transcriptSoFar) + "'}))";

@@ -36,6 +36,8 @@ std::string setLanguage(std::string_view languageCode);
 std::string toggleState(bool onlyIfRecording);
 std::string showRawAndStartPolish(std::string_view raw, std::string_view mode);
 const std::string& noSpeechReset();
+// Puts the page back at rest after a recording that failed (the reason went out as an error).
+const std::string& recordingAbandoned();
 std::string speechResultEvent(std::string_view transcriptSoFar);
 std::string nativeError(std::string_view message);
 

@@ -17,6 +17,7 @@ using testing::EventLog;
 using testing::FakeApplication;
 using testing::FakeClickMonitor;
 using testing::FakeHotKey;
+using testing::FakeLoginItem;
 using testing::FakeMainQueue;
 using testing::FakePopover;
 using testing::FakeStatusItem;
@@ -92,6 +93,7 @@ class AppDelegateTest : public ::testing::Test {
         .mainQueue = queue_,
         .console = console_,
         .polisher = polisher_,
+        .loginItem = loginItem_,
     });
   }
 
@@ -109,6 +111,7 @@ class AppDelegateTest : public ::testing::Test {
   FakeHotKey hotKey_{&log_};
   FakeApplication application_;
   FakeMainQueue queue_;
+  FakeLoginItem loginItem_;
   bool trayHost_ = true;
   std::shared_ptr<FakeStatusItem> statusItem_;
   std::shared_ptr<FakePageHost> page_;
@@ -240,7 +243,9 @@ TEST_F(AppDelegateTest, a_click_on_the_tray_item_that_first_closed_the_popover_d
   }
 }
 
-TEST_F(AppDelegateTest, f6_opens_the_popover_toggles_the_page_and_sets_the_badge) {
+// The page may ignore the toggle (it is busy processing): only the recording controller,
+// which knows whether capture started, may show the badge.
+TEST_F(AppDelegateTest, f6_opens_the_popover_and_toggles_the_page_but_leaves_the_badge_alone) {
   auto delegate = launch();
   hotKey_.pressKey();
   EXPECT_EQ(page_->toggles, 0);  // presses are handled on the main queue
@@ -248,28 +253,17 @@ TEST_F(AppDelegateTest, f6_opens_the_popover_toggles_the_page_and_sets_the_badge
   EXPECT_TRUE(popover_->shown);
   EXPECT_TRUE(page_->popoverShownAtToggle);
   EXPECT_EQ(page_->toggles, 1);
-  EXPECT_EQ(statusItem_->toolTip, "Recording...");
-  EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
+  EXPECT_EQ(statusItem_->image, StatusImage::MenuBarIcon);
+  EXPECT_NE(statusItem_->toolTip, "Recording...");
 
   page_->recording = true;
+  hotKey_.pressKey();
   hotKey_.pressKey();
   queue_.runUntilIdle();
   EXPECT_TRUE(popover_->shown);  // F6 never closes it
   EXPECT_EQ(popover_->shows, 1);
-  EXPECT_EQ(page_->toggles, 2);
-  EXPECT_EQ(statusItem_->toolTip, "Quorvel");
+  EXPECT_EQ(page_->toggles, 3);
   EXPECT_EQ(statusItem_->image, StatusImage::MenuBarIcon);
-}
-
-TEST_F(AppDelegateTest, two_quick_presses_each_read_the_recording_state_anew) {
-  auto delegate = launch();
-  hotKey_.pressKey();
-  hotKey_.pressKey();
-  queue_.advance(0.0);
-  EXPECT_EQ(page_->toggles, 2);
-  // The fake's state never changed: both presses saw "not recording".
-  EXPECT_EQ(statusItem_->toolTip, "Recording...");
-  EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
 }
 
 const MenuItem& findItem(const MenuModel& menu, const std::string& title) {
@@ -279,18 +273,20 @@ const MenuItem& findItem(const MenuModel& menu, const std::string& title) {
   throw std::runtime_error("no menu item " + title);
 }
 
-TEST_F(AppDelegateTest, menu_has_the_languages_themes_about_and_quit_in_order) {
+TEST_F(AppDelegateTest, menu_has_the_languages_themes_start_at_login_about_and_quit_in_order) {
   auto delegate = launch();
   MenuModel menu = statusItem_->rightClick();
-  ASSERT_EQ(menu.size(), 6u);
+  ASSERT_EQ(menu.size(), 7u);
   EXPECT_EQ(menu[0].title, "Language");
   EXPECT_EQ(menu[0].kind, MenuItem::Kind::Submenu);
   EXPECT_EQ(menu[1].title, "Theme");
-  EXPECT_EQ(menu[2].kind, MenuItem::Kind::Separator);
-  EXPECT_EQ(menu[3].title, "About Quorvel v1.1.0");
-  EXPECT_EQ(menu[4].kind, MenuItem::Kind::Separator);
-  EXPECT_EQ(menu[5].title, "Quit Quorvel");
-  EXPECT_EQ(menu[5].accelerator, "<Control>q");
+  EXPECT_EQ(menu[2].title, "Start at Login");
+  EXPECT_TRUE(menu[2].checkable);
+  EXPECT_EQ(menu[3].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[4].title, "About Quorvel v1.1.0");
+  EXPECT_EQ(menu[5].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[6].title, "Quit Quorvel");
+  EXPECT_EQ(menu[6].accelerator, "<Control>q");
 
   std::vector<std::string> titles;
   for (const auto& item : menu[0].submenu) titles.push_back(item.title);
@@ -361,10 +357,33 @@ TEST_F(AppDelegateTest, choosing_dark_stores_it_keeping_other_keys_and_switches_
   EXPECT_EQ(page_->themes, (std::vector<std::string>{"dark", "light"}));
 }
 
+TEST_F(AppDelegateTest, start_at_login_row_shows_the_stored_state_and_flips_it) {
+  auto delegate = launch();
+  console_.clear();
+  auto row = [this] { return findItem(statusItem_->rightClick(), "Start at Login"); };
+  EXPECT_FALSE(row().checked);
+  row().action();
+  EXPECT_TRUE(loginItem_.enabled);
+  EXPECT_TRUE(row().checked);
+  // Changed outside the program after the menu was built: the stored state decides.
+  MenuItem stale = row();
+  loginItem_.enabled = false;
+  stale.action();
+  EXPECT_TRUE(loginItem_.enabled);
+  EXPECT_TRUE(console_.lines().empty());
+
+  loginItem_.refuse = true;
+  row().action();
+  EXPECT_TRUE(loginItem_.enabled);
+  EXPECT_TRUE(row().checked);
+  EXPECT_EQ(console_.lines(),
+            std::vector<std::string>{"[Quorvel] Could not stop Quorvel from starting at login"});
+}
+
 TEST_F(AppDelegateTest, about_shows_the_version_box_and_quit_ends_the_application) {
   auto delegate = launch();
   auto menu = statusItem_->rightClick();
-  menu[3].action();
+  menu[4].action();
   ASSERT_EQ(application_.alerts.size(), 1u);
   EXPECT_EQ(application_.alerts[0].title, "Quorvel");
   EXPECT_EQ(application_.alerts[0].body,
@@ -372,7 +391,7 @@ TEST_F(AppDelegateTest, about_shows_the_version_box_and_quit_ends_the_applicatio
             "Recognition & DeepSeek.");
   EXPECT_EQ(application_.alerts[0].button, "OK");
   EXPECT_EQ(application_.quits, 0);
-  menu[5].action();
+  menu[6].action();
   EXPECT_EQ(application_.quits, 1);
 }
 
@@ -396,7 +415,7 @@ TEST_F(AppDelegateTest, menu_actions_do_nothing_once_the_controller_is_gone) {
   auto delegate = launch();
   auto menu = statusItem_->rightClick();
   delegate.reset();
-  menu[5].action();
+  menu[6].action();
   EXPECT_EQ(application_.quits, 0);
 }
 

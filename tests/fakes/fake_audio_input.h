@@ -1,10 +1,13 @@
 // The microphone as the test sees it: every call is written to a log ("stop", "removeTap 0",
 // "installTap 0 4096", "prepare", "start"), start can be told to fail, and the test pushes
-// buffers through the tap. A second tap on a bus is refused, as the platform refuses it.
+// buffers through the tap. A second tap on a bus is refused, as the platform refuses it. The
+// start's answer comes at once unless the test holds it back, and the test can lose the capture
+// as a dying sound server would.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,6 +21,7 @@ class FakeAudioInput final : public AudioInput {
  public:
   AudioFormat format{16000.0, 1};
   std::optional<std::string> startFailure;  // the error start() reports, when set
+  bool holdStartAnswer = false;             // the answer waits for answerStart()
 
   bool isRunning() const override { return running_; }
   AudioFormat outputFormat(int) const override { return format; }
@@ -43,11 +47,25 @@ class FakeAudioInput final : public AudioInput {
 
   void prepare() override { log.push_back("prepare"); }
 
-  std::optional<std::string> start() override {
+  void start(StartHandler started, LossHandler lost) override {
     log.push_back("start");
-    if (startFailure) return startFailure;
-    running_ = true;
-    return std::nullopt;
+    lost_ = std::move(lost);
+    running_ = !startFailure;
+    pendingAnswer_ = [started = std::move(started), failure = startFailure] { started(failure); };
+    if (!holdStartAnswer) answerStart();
+  }
+
+  // Sends the start's answer held back with holdStartAnswer.
+  void answerStart() {
+    auto answer = std::move(pendingAnswer_);
+    pendingAnswer_ = nullptr;
+    if (answer) answer();
+  }
+
+  // The sound server goes away during capture.
+  void loseCapture(const std::string& error) {
+    running_ = false;
+    if (lost_) lost_(error);
   }
 
   void stop() override {
@@ -70,6 +88,14 @@ class FakeAudioInput final : public AudioInput {
     return true;
   }
 
+  // Real samples, `frames` of them, delivered the same way.
+  bool pushSamples(const int16_t* samples, size_t frames) {
+    std::lock_guard lock(mutex_);
+    if (!running_ || !tap_) return false;
+    tap_(AudioBuffer{samples, frames, tapFormat_});
+    return true;
+  }
+
   std::vector<std::string> log;
   int refusedTaps = 0;
 
@@ -78,6 +104,8 @@ class FakeAudioInput final : public AudioInput {
   TapBlock tap_;
   AudioFormat tapFormat_;
   std::atomic<bool> running_{false};
+  std::function<void()> pendingAnswer_;
+  LossHandler lost_;
 };
 
 }  // namespace quorvel::testing

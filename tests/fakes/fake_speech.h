@@ -119,6 +119,7 @@ class FakeRecognitionTask final : public RecognitionTask {
         handler_(std::move(handler)) {}
 
   void cancel() override { cancelled = true; }
+  double backlogSeconds() const override { return backlog; }
 
   void partial(const std::string& text) { send(RecognitionResult{text, false}, std::nullopt); }
   void final(const std::string& text) { send(RecognitionResult{text, true}, std::nullopt); }
@@ -134,10 +135,13 @@ class FakeRecognitionTask final : public RecognitionTask {
   std::shared_ptr<FakeRecognitionRequest> request;
   std::string locale;
   bool cancelled = false;
+  // Set when its recogniser is destroyed: like the real one, the task then ends silently.
+  bool recognizerGone = false;
+  double backlog = 0;  // what backlogSeconds() reports
 
  private:
   void send(std::optional<RecognitionResult> result, std::optional<RecognitionError> error) {
-    if (!cancelled) post(std::move(result), std::move(error));
+    if (!cancelled && !recognizerGone) post(std::move(result), std::move(error));
   }
   void post(std::optional<RecognitionResult> result, std::optional<RecognitionError> error) {
     queue_.async([handler = handler_, result = std::move(result), error = std::move(error)] {
@@ -153,6 +157,10 @@ class FakeSpeechRecognizer final : public SpeechRecognizer {
  public:
   FakeSpeechRecognizer(MainQueue& queue, std::string locale)
       : locale(std::move(locale)), queue_(queue) {}
+  // Ends every task without a word, as the real recogniser's destructor does.
+  ~FakeSpeechRecognizer() override {
+    for (auto& task : tasks) task->recognizerGone = true;
+  }
 
   bool isAvailable() const override { return available; }
   std::shared_ptr<RecognitionRequest> makeRequest() override {
@@ -178,28 +186,35 @@ class FakeSpeechRecognizer final : public SpeechRecognizer {
   MainQueue& queue_;
 };
 
+// Like the real factory, every call makes a new recogniser and keeps none: a recogniser lives
+// only as long as someone holds it.
 class FakeSpeechRecognizerFactory final : public SpeechRecognizerFactory {
  public:
   explicit FakeSpeechRecognizerFactory(MainQueue& queue) : queue_(queue) {}
 
   // Makes `locale` one the platform can recognise.
-  std::shared_ptr<FakeSpeechRecognizer> support(const std::string& locale) {
-    auto& recognizer = recognizers_[locale];
-    if (!recognizer) recognizer = std::make_shared<FakeSpeechRecognizer>(queue_, locale);
-    return recognizer;
+  void support(const std::string& locale) { made_[locale]; }
+
+  // The recogniser last made for `locale`, while someone still holds it.
+  std::shared_ptr<FakeSpeechRecognizer> latest(const std::string& locale) const {
+    auto found = made_.find(locale);
+    return found == made_.end() ? nullptr : found->second.lock();
   }
 
   std::shared_ptr<SpeechRecognizer> recognizerFor(const std::string& locale) override {
     asked.push_back(locale);
-    auto found = recognizers_.find(locale);
-    return found == recognizers_.end() ? nullptr : found->second;
+    auto found = made_.find(locale);
+    if (found == made_.end()) return nullptr;
+    auto recognizer = std::make_shared<FakeSpeechRecognizer>(queue_, locale);
+    found->second = recognizer;
+    return recognizer;
   }
 
   std::vector<std::string> asked;
 
  private:
   MainQueue& queue_;
-  std::map<std::string, std::shared_ptr<FakeSpeechRecognizer>> recognizers_;
+  std::map<std::string, std::weak_ptr<FakeSpeechRecognizer>> made_;
 };
 
 }  // namespace quorvel::testing

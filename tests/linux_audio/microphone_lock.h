@@ -1,15 +1,20 @@
 // Tests that play into the test session's null sink "vmic" and listen to its monitor run one
 // at a time, also under a parallel ctest: each holds this lock (a file lock in the session's
 // private PulseAudio folder) while it plays and listens. Any test that plays into vmic should
-// take it too.
+// take it too. Player plays a recording into vmic.
 #pragma once
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace quorvel::testing {
 
@@ -30,6 +35,33 @@ class MicrophoneLock {
 
  private:
   int fd_ = -1;
+};
+
+// Plays a raw 16 kHz mono recording into the null sink whose monitor is the default source.
+class Player {
+ public:
+  explicit Player(const std::string& rawFile) {
+    std::vector<std::string> args = {"paplay",       "-d",           "vmic",           "--raw",
+                                     "--rate=16000", "--channels=1", "--format=s16le", rawFile};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawnp(&pid_, "paplay", nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  }
+  ~Player() { wait(); }
+  bool started() const { return pid_ > 0; }
+  // Blocks until playback has ended; true when paplay succeeded.
+  bool wait() {
+    if (pid_ <= 0) return ok_;
+    int status = 0;
+    ok_ = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_ = -1;
+    return ok_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ok_ = false;
 };
 
 }  // namespace quorvel::testing

@@ -126,6 +126,35 @@ TEST_F(PocketSphinxRecognizerTest, word_error_rate_over_the_librivox_sentences_s
   EXPECT_LT(wer, 0.5);
 }
 
+// The audio's length is no multiple of the 4096-frame block: the end of "meters" arrives in a
+// short last buffer, which must be decoded too.
+TEST_F(PocketSphinxRecognizerTest, the_short_last_buffer_is_decoded_with_the_rest) {
+  const auto cut = testing::cutAfterSpeech(testing::goForward().samples, 0.05);
+  ASSERT_NE(cut.size() % 4096, 0u);
+  EXPECT_EQ(recognize(cut).finalText(), "go forward ten meters");
+}
+
+// Speech with pauses is decoded utterance by utterance; the final joins them all.
+TEST_F(PocketSphinxRecognizerTest, utterances_split_at_pauses_are_joined_in_the_final) {
+  std::vector<int16_t> twice = testing::goForward().samples;
+  twice.insert(twice.end(), 16000, int16_t{0});
+  const auto again = testing::goForward().samples;
+  twice.insert(twice.end(), again.begin(), again.end());
+  const Collector c = recognize(twice);
+  EXPECT_EQ(c.finalText(), "go forward ten meters go forward ten meters");
+}
+
+// A ring with no room left loses audio: the task says so instead of leaving a silent gap.
+TEST_F(PocketSphinxRecognizerTest, audio_lost_to_a_full_ring_ends_the_task_with_an_error) {
+  auto request = std::make_shared<PocketSphinxRequest>(16000);
+  Collector c;
+  auto task = recognizer.recognitionTask(request, c.handler());
+  feed(*request, std::vector<int16_t>(64 * 4096, 0));
+  ASSERT_GT(request->droppedSamples(), 0u);
+  ASSERT_TRUE(queue.runUntil([&] { return c.ended(); }, kBound));
+  EXPECT_EQ(c.finalText(), "<error: Audio was lost: speech recognition could not keep up>");
+}
+
 TEST_F(PocketSphinxRecognizerTest, reports_only_the_final_when_partials_are_off) {
   const Collector c = recognize(testing::goForward().samples, false);
   ASSERT_EQ(c.deliveries.size(), 1u);

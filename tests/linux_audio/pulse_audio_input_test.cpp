@@ -1,10 +1,8 @@
 #include "platform/linux/audio/pulse_audio_input.h"
 
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,17 +12,17 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "fakes/threaded_main_queue.h"
 #include "linux_audio/allocation_counter.h"
+#include "linux_audio/capture_start.h"
 #include "linux_audio/microphone_lock.h"
 #include "linux_audio/speech_samples.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
-
-extern char** environ;
 
 namespace quorvel::linux_audio {
 namespace {
@@ -42,33 +40,6 @@ bool pulseSession() {
 #define REQUIRE_PULSE_SESSION() \
   if (!pulseSession()) GTEST_SKIP() << "needs the PulseAudio of scripts/with-test-session"
 
-// Plays a raw 16 kHz mono recording into the null sink whose monitor is the default source.
-class Player {
- public:
-  explicit Player(const std::string& rawFile) {
-    std::vector<std::string> args = {"paplay",       "-d",           "vmic",           "--raw",
-                                     "--rate=16000", "--channels=1", "--format=s16le", rawFile};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawnp(&pid_, "paplay", nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-  }
-  ~Player() { wait(); }
-  bool started() const { return pid_ > 0; }
-  // Blocks until playback has ended; true when paplay succeeded.
-  bool wait() {
-    if (pid_ <= 0) return ok_;
-    int status = 0;
-    ok_ = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    pid_ = -1;
-    return ok_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ok_ = false;
-};
-
 // What the tap saw, guarded for the test thread.
 struct TapLog {
   std::mutex mutex;
@@ -76,6 +47,7 @@ struct TapLog {
   size_t buffers = 0;
   size_t loudBuffers = 0;
   size_t wrongSize = 0;
+  std::atomic<bool> stopping{false};  // a short last block is handed over at the stop
   std::atomic<bool> stopReturned{false};
   std::atomic<size_t> callsAfterStop{0};
 
@@ -88,7 +60,11 @@ struct TapLog {
       std::lock_guard lock(mutex);
       ++buffers;
       if (rms > 100) ++loudBuffers;
-      if (b.frames != 4096 || b.format.sampleRate != 16000 || b.format.channels != 1) ++wrongSize;
+      const bool shortLast = stopping.load() && b.frames > 0 && b.frames < 4096;
+      if ((b.frames != 4096 && !shortLast) || b.format.sampleRate != 16000 ||
+          b.format.channels != 1) {
+        ++wrongSize;
+      }
     }
     changed.notify_all();
   }
@@ -108,15 +84,16 @@ TEST(PulseAudioInputTest, tap_receives_non_silent_4096_frame_blocks_of_what_the_
   EXPECT_EQ(input.outputFormat(0).sampleRate, 16000);
   input.installTap(0, 4096, input.outputFormat(0), [&](const AudioBuffer& b) { log.record(b); });
   input.prepare();
-  auto error = input.start();
+  auto error = testing::startAndWait(input);
   ASSERT_FALSE(error) << *error;
   EXPECT_TRUE(input.isRunning());
 
-  Player player(testing::kSphinxTestData + "/goforward.raw");
+  testing::Player player(testing::kSphinxTestData + "/goforward.raw");
   ASSERT_TRUE(player.started());
   EXPECT_TRUE(log.waitFor([](TapLog& l) { return l.loudBuffers >= 4; }));
   EXPECT_TRUE(player.wait());
 
+  log.stopping = true;
   input.stop();
   log.stopReturned = true;
   input.removeTap(0);
@@ -128,7 +105,7 @@ TEST(PulseAudioInputTest, tap_receives_non_silent_4096_frame_blocks_of_what_the_
   input.removeTap(0);
 }
 
-TEST(PulseAudioInputTest, session_of_tap_request_and_task_transcribes_the_played_recording) {
+TEST(PulseAudioInputTest, a_recording_stopped_right_after_its_last_word_is_transcribed_whole) {
   REQUIRE_PULSE_SESSION();
   testing::MicrophoneLock microphone;
   ASSERT_TRUE(microphone.held());
@@ -153,20 +130,18 @@ TEST(PulseAudioInputTest, session_of_tap_request_and_task_transcribes_the_played
     request->append(b);
     log.record(b);
   });
-  auto error = input.start();
+  auto error = testing::startAndWait(input);
   ASSERT_FALSE(error) << *error;
+  // Cut right after "meters" and stopped as soon as it has been played: the word's end is
+  // still in the partly filled block, which the stop must hand over.
+  const std::string file = ::testing::TempDir() + "quorvel-cut-" + std::to_string(::getpid());
+  ASSERT_TRUE(testing::writeRaw(file, testing::cutAfterSpeech(testing::goForward().samples, 0.1)));
   {
-    Player player(testing::kSphinxTestData + "/goforward.raw");
+    testing::Player player(file);
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(player.wait());
   }
-  // What was played may still be on its way: take another second of the source.
-  size_t seen = 0;
-  {
-    std::lock_guard lock(log.mutex);
-    seen = log.buffers;
-  }
-  EXPECT_TRUE(log.waitFor([seen](TapLog& l) { return l.buffers >= seen + 4; }));
+  std::remove(file.c_str());
   input.stop();
   input.removeTap(0);
   request->endAudio();
@@ -196,7 +171,7 @@ TEST(PulseAudioInputTest, capture_loop_and_tap_allocate_nothing_per_buffer) {
     request.append(b);
     log.record(b);
   });
-  auto error = input.start();
+  auto error = testing::startAndWait(input);
   ASSERT_FALSE(error) << *error;
   EXPECT_TRUE(log.waitFor([](TapLog& l) { return l.buffers >= 9; }));
   input.stop();
@@ -208,7 +183,7 @@ TEST(PulseAudioInputTest, start_without_a_sound_server_fails_with_a_clear_error)
   ::setenv("PULSE_SERVER", "unix:/nonexistent/quorvel-test/native", 1);
   PulseAudioInput input;
   input.installTap(0, 4096, input.outputFormat(0), [](const AudioBuffer&) {});
-  auto error = input.start();
+  auto error = testing::startAndWait(input);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->rfind("PulseAudio: cannot connect to the sound server: ", 0), 0u) << *error;
   std::printf("%s\n", error->c_str());
@@ -219,7 +194,7 @@ TEST(PulseAudioInputTest, start_without_a_sound_server_fails_with_a_clear_error)
   ::unsetenv("PULSE_SERVER");
 }
 
-TEST(PulseAudioInputTest, start_against_a_server_that_never_answers_fails_instead_of_hanging) {
+TEST(PulseAudioInputTest, start_against_a_silent_server_returns_at_once_and_fails_later) {
   // A socket that accepts connections into its backlog and never says a word.
   const std::string path = ::testing::TempDir() + "quorvel-mute-" + std::to_string(::getpid());
   const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -234,7 +209,15 @@ TEST(PulseAudioInputTest, start_against_a_server_that_never_answers_fails_instea
   ::setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
 
   PulseAudioInput input("Quorvel", 0.3);
-  auto error = input.start();
+  std::promise<std::optional<std::string>> answer;
+  auto answered = answer.get_future();
+  input.start([&answer](std::optional<std::string> e) { answer.set_value(std::move(e)); },
+              [](std::string) {});
+  // start() returned before the 0.3 s time-out could have answered: it did not wait.
+  EXPECT_EQ(answered.wait_for(0s), std::future_status::timeout);
+  ASSERT_EQ(answered.wait_for(kBound), std::future_status::ready);
+  auto error = answered.get();
+  input.stop();
   ::unsetenv("PULSE_SERVER");
   ::close(listener);
   ::unlink(path.c_str());
@@ -243,18 +226,51 @@ TEST(PulseAudioInputTest, start_against_a_server_that_never_answers_fails_instea
   EXPECT_FALSE(input.isRunning());
 }
 
+// The server drops our connection, as when it dies: the loss is reported once, not left as a
+// tap that simply stops being called.
+TEST(PulseAudioInputTest, a_connection_the_server_drops_during_capture_is_reported_as_lost) {
+  REQUIRE_PULSE_SESSION();
+  const std::string name = "QuorvelLossTest" + std::to_string(::getpid());
+  PulseAudioInput input(name);
+  TapLog log;
+  input.installTap(0, 4096, input.outputFormat(0), [&](const AudioBuffer& b) { log.record(b); });
+  std::promise<std::string> loss;
+  auto lost = loss.get_future();
+  auto error = testing::startAndWait(input, [&loss](std::string e) { loss.set_value(e); });
+  ASSERT_FALSE(error) << *error;
+  ASSERT_TRUE(log.waitFor([](TapLog& l) { return l.buffers >= 1; }));
+
+  // Our client's index, found by its application name, then dropped by the server.
+  const std::string find =
+      "pactl list clients | awk '/^Client #/{id=substr($2,2)} /application.name = \"" + name +
+      "\"/{print id; exit}'";
+  FILE* pipe = ::popen(find.c_str(), "r");
+  ASSERT_TRUE(pipe);
+  char line[32] = {};
+  const bool found = std::fgets(line, sizeof line, pipe) != nullptr;
+  ::pclose(pipe);
+  ASSERT_TRUE(found) << "no client named " << name;
+  ASSERT_EQ(std::system(("pactl kill-client " + std::string(line)).c_str()), 0);
+
+  ASSERT_EQ(lost.wait_for(kBound), std::future_status::ready);
+  const std::string why = lost.get();
+  EXPECT_EQ(why.rfind("PulseAudio: ", 0), 0u) << why;
+  std::printf("%s\n", why.c_str());
+  input.stop();
+}
+
 TEST(PulseAudioInputTest, start_without_the_source_fails_with_a_clear_error) {
   REQUIRE_PULSE_SESSION();
   ::setenv("PULSE_SOURCE", "no-such-microphone", 1);
   PulseAudioInput input;
-  auto error = input.start();
+  auto error = testing::startAndWait(input);
   ::unsetenv("PULSE_SOURCE");
   ASSERT_TRUE(error);
   EXPECT_EQ(error->rfind("PulseAudio: no microphone to record from: ", 0), 0u) << *error;
   std::printf("%s\n", error->c_str());
   EXPECT_FALSE(input.isRunning());
   // A later start with the source back works.
-  auto again = input.start();
+  auto again = testing::startAndWait(input);
   EXPECT_FALSE(again) << *again;
   input.stop();
 }

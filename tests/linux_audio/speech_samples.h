@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvel::testing {
@@ -98,6 +99,47 @@ inline std::vector<Recording> librivox() {
     all.push_back(std::move(r));
   }
   return all;
+}
+
+// Writes samples as a raw 16 kHz mono file (for paplay); true when written whole.
+inline bool writeRaw(const std::string& path, const std::vector<int16_t>& samples) {
+  std::ofstream out(path, std::ios::binary);
+  for (int16_t s : samples) {
+    const char bytes[2] = {static_cast<char>(s & 0xff), static_cast<char>((s >> 8) & 0xff)};
+    out.write(bytes, 2);
+  }
+  return static_cast<bool>(out);
+}
+
+// The recording cut `tailSeconds` after its last loud sample: a stop right after the speech.
+inline std::vector<int16_t> cutAfterSpeech(const std::vector<int16_t>& samples,
+                                           double tailSeconds) {
+  size_t last = 0;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (samples[i] > 2000 || samples[i] < -2000) last = i;
+  }
+  const size_t end = std::min(samples.size(), last + static_cast<size_t>(tailSeconds * 16000));
+  return {samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+// A long dictation: the librivox sentences `rounds` times over with a pause after each, then
+// `last` (cut right after its speech). Returns the samples and the reference text.
+inline std::pair<std::vector<int16_t>, std::string> dictation(int rounds, double pauseSeconds,
+                                                              const Recording& last) {
+  std::vector<int16_t> all;
+  std::string text;
+  const auto sentences = librivox();
+  for (int round = 0; round < rounds; ++round) {
+    for (const auto& sentence : sentences) {
+      all.insert(all.end(), sentence.samples.begin(), sentence.samples.end());
+      all.insert(all.end(), static_cast<size_t>(pauseSeconds * 16000), int16_t{0});
+      text += (text.empty() ? "" : " ") + sentence.transcript;
+    }
+  }
+  const auto tail = cutAfterSpeech(last.samples, 0.15);
+  all.insert(all.end(), tail.begin(), tail.end());
+  text += " " + last.transcript;
+  return {std::move(all), text};
 }
 
 inline std::vector<std::string> words(const std::string& text) {

@@ -1,5 +1,6 @@
-// The real quorvel program as a child of the test: its own temporary HOME, the test probe
-// switched on, its standard output collected, and its end observed on the main loop.
+// The real quorvel program as a child of the test (the one built beside it, or another given
+// by path): its own temporary HOME (whose .config holds its settings), the test probe switched
+// on, its standard output collected, and its end observed on the main loop.
 #pragma once
 
 #include <gio/gio.h>
@@ -18,7 +19,9 @@ namespace quorvel::testing {
 
 class QuorvelProcess {
  public:
-  explicit QuorvelProcess(std::string home) : home_(std::move(home)) {}
+  explicit QuorvelProcess(std::string home,
+                          std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel")
+      : home_(std::move(home)), program_(std::move(program)) {}
   ~QuorvelProcess() {
     if (running()) {
       kill(pid_, SIGKILL);
@@ -33,13 +36,14 @@ class QuorvelProcess {
   // Starts the program with `args` after its name and `env` over the test's environment.
   bool start(const std::vector<std::string>& args = {},
              const std::vector<std::pair<std::string, std::string>>& env = {}) {
-    std::vector<std::string> words{std::string(QUORVEL_BINARY_DIR) + "/quorvel"};
+    std::vector<std::string> words{program_};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<gchar*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     gchar** environment = g_get_environ();
     environment = g_environ_setenv(environment, "HOME", home_.c_str(), TRUE);
+    environment = g_environ_unsetenv(environment, "XDG_CONFIG_HOME");
     environment = g_environ_setenv(environment, "QUORVEL_TEST_PROBE", "1", TRUE);
     // The menu's rows are checked as a panel other than GNOME's shows them.
     environment = g_environ_unsetenv(environment, "XDG_CURRENT_DESKTOP");
@@ -113,6 +117,7 @@ class QuorvelProcess {
   }
 
   std::string home_;
+  std::string program_;
   GPid pid_ = 0;
   bool running_ = false;
   int status_ = -1;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <thread>
 
 #include "speech/engine_harness.h"
@@ -21,12 +22,14 @@ TEST_F(RecordingSession, starts_before_the_request_returns_when_both_permissions
   EXPECT_EQ(permissions.speechRequests, 0);
   EXPECT_EQ(microphone.log, (Strings{"stop", "removeTap 0", "removeTap 0", "installTap 0 4096",
                                      "prepare", "start"}));
-  EXPECT_THAT(lines(), ElementsAre("[AudioEngine] recording started"));
-  ASSERT_EQ(english->requests.size(), 1u);
-  EXPECT_TRUE(english->requests[0]->shouldReportPartialResults);
-  EXPECT_TRUE(english->requests[0]->addsPunctuation);
-  EXPECT_THAT(app->calls, IsEmpty());  // the tray changes on a later turn
+  ASSERT_EQ(english()->requests.size(), 1u);
+  EXPECT_TRUE(english()->requests[0]->shouldReportPartialResults);
+  EXPECT_TRUE(english()->requests[0]->addsPunctuation);
+  // The capture's answer and the tray change come on later turns.
+  EXPECT_THAT(lines(), IsEmpty());
+  EXPECT_THAT(app->calls, IsEmpty());
   settle();
+  EXPECT_THAT(lines(), ElementsAre("[AudioEngine] recording started"));
   EXPECT_EQ(app->calls, (Strings{"badge on", "tooltip Recording..."}));
   EXPECT_THAT(webView->scripts, IsEmpty());
 }
@@ -132,10 +135,11 @@ TEST_F(RecordingSession, results_while_recording_reach_the_page_and_the_session_
   auto task = recording();
   task->partial("hello");
   task->partial("hello it's");
-  task->fail("network hiccup");
+  task->final("hello it's");  // a final before the stop ends nothing
   settle();
-  EXPECT_EQ(webView->scripts, (Strings{speechEvent("hello"), speechEvent("hello it\\'s")}));
-  EXPECT_THAT(lines(), ElementsAre("[AudioEngine] recognition error: network hiccup"));
+  EXPECT_EQ(webView->scripts, (Strings{speechEvent("hello"), speechEvent("hello it\\'s"),
+                                       speechEvent("hello it\\'s")}));
+  EXPECT_THAT(lines(), IsEmpty());
   EXPECT_TRUE(engine->isRecording());
   EXPECT_TRUE(microphone.isRunning());
   EXPECT_THAT(app->calls, IsEmpty());
@@ -237,54 +241,172 @@ TEST_F(RecordingSession, a_start_while_recording_cancels_the_task_and_drops_its_
 
 // --- Start failures ---------------------------------------------------------------------------
 
-TEST_F(RecordingSession, no_recogniser_for_the_locale_leaves_recording_flags_without_audio) {
-  polisher.updateConfig("speech_locale", "xx-XX");
-  engine = makeEngine();
-  ASSERT_EQ(engine->currentRecognizer(), nullptr);
+// A start that fails undoes itself: the page, which switched to recording on its own, is put
+// back at rest, and the tray never shows a recording that is not happening.
+TEST_F(RecordingSession, a_failed_start_leaves_no_badge_and_puts_the_page_back_at_rest) {
+  enum class Fault { NoRecogniser, UnavailableRecogniser, AudioStart };
+  struct Case {
+    Fault fault;
+    std::string message;
+    Strings lines;
+  };
+  for (const Case& c : {
+           Case{Fault::NoRecogniser, "Speech recognizer not available", {}},
+           Case{Fault::UnavailableRecogniser, "Speech recognizer not available", {}},
+           Case{Fault::AudioStart,
+                "Failed to start audio engine",
+                {"[AudioEngine] engine start failed: no source"}},
+       }) {
+    SCOPED_TRACE(c.message);
+    polisher.updateConfig("speech_locale", c.fault == Fault::NoRecogniser ? "xx-XX" : "en-US");
+    engine = makeEngine();
+    if (c.fault == Fault::UnavailableRecogniser) english()->available = false;
+    if (c.fault == Fault::AudioStart) microphone.startFailure = "no source";
+    clearRecords();
+    startFromPage();
+    settle();
+    EXPECT_FALSE(engine->isRecording());
+    EXPECT_THAT(app->calls, Not(Contains("badge on")));
+    EXPECT_THAT(app->calls, Not(Contains("tooltip Recording...")));
+    EXPECT_EQ(webView->scripts, (Strings{errorCall(c.message), page::recordingAbandoned()}));
+    EXPECT_EQ(lines(), c.lines);
+    EXPECT_FALSE(microphone.hasTap());
+    EXPECT_FALSE(microphone.isRunning());
+    // F6 now finds nothing recording and simply toggles the page, which is at rest.
+    engine->toggleRecordingFromHotkey();
+    EXPECT_EQ(webView->scripts.back(), "toggleState();");
+    microphone.startFailure.reset();
+  }
+  // A working start after the failures installs one tap and shows the badge once capture runs.
+  microphone.holdStartAnswer = true;
   clearRecords();
   startFromPage();
   settle();
-  EXPECT_TRUE(engine->isRecording());
-  EXPECT_EQ(app->calls, (Strings{"badge on", "tooltip Recording..."}));
-  EXPECT_EQ(webView->scripts, Strings{errorCall("Speech recognizer not available")});
-  EXPECT_EQ(microphone.log, (Strings{"stop", "removeTap 0"}));
-  EXPECT_THAT(lines(), IsEmpty());
-  // The page's stop ends it the ordinary way: nothing said, so the page is reset.
-  clearRecords();
-  stopFromPage("Extract");
-  queue.advance(3.0);
-  EXPECT_FALSE(engine->isRecording());
-  EXPECT_EQ(webView->scripts, Strings{noSpeechResetScript()});
-  EXPECT_EQ(app->calls, (Strings{"badge off", "tooltip Quorvel"}));
-}
-
-TEST_F(RecordingSession, an_unavailable_recogniser_holds_a_request_but_starts_no_task) {
-  english->available = false;
-  startFromPage();
-  settle();
-  EXPECT_TRUE(engine->isRecording());
-  EXPECT_EQ(english->requests.size(), 1u);
-  EXPECT_THAT(english->tasks, IsEmpty());
-  EXPECT_FALSE(microphone.hasTap());
-  EXPECT_FALSE(microphone.isRunning());
-  EXPECT_EQ(webView->scripts, Strings{errorCall("Speech recognizer not available")});
-}
-
-TEST_F(RecordingSession, an_audio_engine_that_fails_to_start_leaves_task_and_tap_in_place) {
-  microphone.startFailure = "no source";
-  startFromPage();
-  settle();
-  EXPECT_TRUE(engine->isRecording());
-  EXPECT_THAT(lines(), ElementsAre("[AudioEngine] engine start failed: no source"));
-  EXPECT_EQ(webView->scripts, Strings{errorCall("Failed to start audio engine")});
-  EXPECT_EQ(english->tasks.size(), 1u);
-  EXPECT_TRUE(microphone.hasTap());
-  EXPECT_FALSE(microphone.isRunning());
-  // The next start replaces the tap instead of piling a second one onto the bus.
-  microphone.startFailure.reset();
-  startFromPage();
   EXPECT_EQ(microphone.refusedTaps, 0);
-  EXPECT_TRUE(microphone.isRunning());
+  EXPECT_THAT(app->calls, IsEmpty()) << "badge before the capture had started";
+  microphone.answerStart();
+  settle();
+  EXPECT_EQ(app->calls, (Strings{"badge on", "tooltip Recording..."}));
+  EXPECT_THAT(lines(), ElementsAre("[AudioEngine] recording started"));
+}
+
+TEST_F(RecordingSession, a_stop_before_the_capture_has_started_never_shows_the_badge) {
+  microphone.holdStartAnswer = true;
+  startFromPage();
+  settle();
+  stopFromPage("Extract");
+  microphone.answerStart();  // the answer of a capture already given up
+  queue.advance(3.0);
+  EXPECT_THAT(app->calls, Not(Contains("badge on")));
+  EXPECT_THAT(lines(), Not(Contains("[AudioEngine] recording started")));
+}
+
+// Failures that end a dictation midway are shown at once; the text recognised until then is
+// still delivered, and with none the page goes back to rest instead of "no speech".
+TEST_F(RecordingSession, a_recognition_error_or_lost_capture_ends_the_session_visibly) {
+  enum class Fault { RecognitionError, CaptureLost };
+  struct Case {
+    Fault fault;
+    std::string heard;
+    std::string message;
+    std::string line;
+  };
+  for (const Case& c : {
+           Case{Fault::RecognitionError, "so far", "Audio was lost",
+                "[AudioEngine] recognition error: Audio was lost"},
+           Case{Fault::RecognitionError, "", "Speech model could not be loaded",
+                "[AudioEngine] recognition error: Speech model could not be loaded"},
+           Case{Fault::CaptureLost, "so far", "Recording stopped: server gone",
+                "[AudioEngine] audio capture lost: server gone"},
+           Case{Fault::CaptureLost, "", "Recording stopped: server gone",
+                "[AudioEngine] audio capture lost: server gone"},
+       }) {
+    SCOPED_TRACE(c.line + " / heard '" + c.heard + "'");
+    auto task = recording();
+    if (!c.heard.empty()) task->partial(c.heard);
+    settle();
+    clearRecords();
+    if (c.fault == Fault::RecognitionError) {
+      task->fail(c.message);
+    } else {
+      microphone.loseCapture("server gone");
+    }
+    settle();
+    EXPECT_FALSE(engine->isRecording());
+    EXPECT_FALSE(microphone.isRunning());
+    EXPECT_THAT(lines(), Contains(c.line));
+    ASSERT_FALSE(webView->scripts.empty());
+    EXPECT_EQ(webView->scripts[0], errorCall(c.message));
+    if (c.fault == Fault::CaptureLost) {
+      EXPECT_EQ(task->request->endAudioCalls, 1);
+      task->final(c.heard);  // the recogniser finishes the audio it got
+      settle();
+    }
+    EXPECT_FALSE(engine->isWaitingForFinal());
+    EXPECT_EQ(webView->scripts.back(),
+              c.heard.empty() ? page::recordingAbandoned() : rawCall(c.heard, "Extract"));
+    EXPECT_THAT(lines(), Not(Contains("[AudioEngine] no speech detected, resetting UI")));
+    EXPECT_EQ(app->calls.front(), "badge off");
+    queue.advance(3.0);
+    while (http.pending() > 0) http.fail(0, "offline");
+    settle();
+  }
+}
+
+// The final's bound counts from when the recogniser has caught up with the audio; catching up
+// is allowed while the backlog shrinks, for ten seconds at most.
+TEST_F(RecordingSession, the_final_wait_counts_its_bound_from_when_the_recogniser_caught_up) {
+  struct Case {
+    std::string name;
+    std::vector<double> backlogEveryQuarter;  // what the task reports at 0, 0.25, 0.5, ... s
+    double finalAt;                           // seconds after the stop, or -1 for none
+    bool timedOut;
+    double deliveredAt;
+  };
+  for (const Case& c : {
+           Case{"caught up at the stop, no final", {0}, -1, true, 3.0},
+           Case{"caught up at the stop, final at once", {0}, 0.1, false, 0.1},
+           Case{"catching up for 2 s, final 1 s later",
+                {2, 1.5, 1, 0.5, 0.25, 0.1, 0.05, 0.01, 0},
+                3.0,
+                false,
+                3.0},
+           Case{"catching up for 2 s, no final",
+                {2, 1.5, 1, 0.5, 0.25, 0.1, 0.05, 0.01, 0},
+                -1,
+                true,
+                5.0},
+           Case{"stalled", {2}, -1, true, 3.0},
+       }) {
+    SCOPED_TRACE(c.name);
+    auto task = recording();
+    task->partial("partial");
+    settle();
+    task->backlog = c.backlogEveryQuarter[0];
+    stopFromPage("Extract");
+    clearRecords();
+    double now = 0;
+    bool finalSent = false;
+    while (engine->isWaitingForFinal() && now < 20) {
+      const size_t step = static_cast<size_t>(now / 0.25 + 0.5);
+      task->backlog = c.backlogEveryQuarter[std::min(step, c.backlogEveryQuarter.size() - 1)];
+      if (!finalSent && c.finalAt >= 0 && now + 1e-9 >= c.finalAt) {
+        task->final("the whole text");
+        finalSent = true;
+      }
+      queue.advance(0.05);
+      now += 0.05;
+    }
+    EXPECT_NEAR(now, c.deliveredAt + 0.05, 0.06);
+    const Strings logged = lines();
+    EXPECT_EQ(std::count(logged.begin(), logged.end(),
+                         "[AudioEngine] timeout waiting for final, using current text"),
+              c.timedOut ? 1 : 0);
+    EXPECT_THAT(webView->scripts,
+                Contains(rawCall(c.timedOut ? "partial" : "the whole text", "Extract")));
+    while (http.pending() > 0) http.fail(0, "offline");
+    settle();
+  }
 }
 
 // --- Faults the controller guards against -----------------------------------------------------

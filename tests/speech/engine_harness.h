@@ -55,7 +55,7 @@ class EngineHarness : public ::testing::Test {
   FixedCalendar calendar{"2026-12-06"};
   FakePermissionProvider permissions;
   FakeSpeechRecognizerFactory recognizers{queue};
-  std::shared_ptr<FakeSpeechRecognizer> english = recognizers.support("en-US");
+  bool englishSupported = (recognizers.support("en-US"), true);
   FakeAudioInput microphone;
   DeepSeekPolisher polisher{home, localFileSystem(), http, console};
   HistoryStore history{home, localFileSystem()};
@@ -82,8 +82,18 @@ class EngineHarness : public ::testing::Test {
   // Runs the main queue until nothing is due now.
   void settle() { queue.runUntilIdle(); }
 
+  // The en-US recogniser the engine made last (the one its sessions use).
+  std::shared_ptr<FakeSpeechRecognizer> english() const { return recognizers.latest("en-US"); }
+
+  // The locale of a recogniser the fake factory made ("" for none).
+  static std::string localeOf(const SpeechRecognizer* recognizer) {
+    auto* fake = dynamic_cast<const FakeSpeechRecognizer*>(recognizer);
+    return fake ? fake->locale : "";
+  }
+
   std::shared_ptr<FakeRecognitionTask> lastTask() const {
-    return english->tasks.empty() ? nullptr : english->tasks.back();
+    auto recognizer = english();
+    return !recognizer || recognizer->tasks.empty() ? nullptr : recognizer->tasks.back();
   }
 
   // Starts a session from the page with both permissions granted and clears the records.

@@ -1,5 +1,5 @@
 // pocketsphinx behind the speech recogniser ports; see pocketsphinx_recognizer.h.
-// Missing: punctuation, resampling, and more than one utterance per task.
+// Missing: punctuation and resampling.
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 
 #include <pocketsphinx.h>
@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdarg>
+#include <cstdio>
 #include <utility>
 
 namespace quorvel::linux_audio {
@@ -16,6 +18,25 @@ namespace {
 constexpr double kModelRate = 16000.0;
 constexpr size_t kChunkSamples = 4096;
 constexpr size_t kIdleDecodersKept = 2;
+
+std::string joined(const std::string& before, const std::string& after) {
+  if (before.empty()) return after;
+  if (after.empty()) return before;
+  return before + " " + after;
+}
+
+// pocketsphinx reports through one process-wide logger. Its progress chatter is dropped, but
+// warnings, errors and the message of a fatal error (after which it ends the process) go to
+// standard error, where they can be read.
+void sphinxLog(void*, err_lvl_t level, const char* format, ...) {
+  if (level < ERR_ERROR) return;
+  std::fputs("[PocketSphinx] ", stderr);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fflush(stderr);
+}
 }  // namespace
 
 // Shared by a request, the worker that drains it and the task handle. The worker waits on
@@ -107,6 +128,12 @@ class PocketSphinxTask final : public RecognitionTask {
     state_->cancelled.store(true, std::memory_order_release);
     if (audio_) audio_->poke();
   }
+  double backlogSeconds() const override {
+    if (!audio_ || state_->finished.load(std::memory_order_acquire)) return 0;
+    const uint64_t written = audio_->writePos.load(std::memory_order_acquire);
+    const uint64_t done = audio_->processed.load(std::memory_order_acquire);
+    return written > done ? static_cast<double>(written - done) / kModelRate : 0;
+  }
 
  private:
   std::shared_ptr<SphinxTaskState> state_;
@@ -162,7 +189,7 @@ uint64_t PocketSphinxRequest::droppedSamples() const {
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(MainQueue& mainQueue, SphinxModel model)
     : mainQueue_(mainQueue), model_(std::move(model)) {
-  err_set_logfp(nullptr);
+  err_set_callback(&sphinxLog, nullptr);
 }
 
 PocketSphinxRecognizer::~PocketSphinxRecognizer() {
@@ -258,6 +285,11 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
   std::string lastPartial;
   std::optional<RecognitionResult> finalResult;
   bool utteranceOpen = true;
+  // Long dictation is cut into utterances at the pauses between sentences: each is finished
+  // while the user goes on speaking, so that at the end only the last one is left to decode,
+  // however long the whole dictation was. The text is the utterances' texts joined.
+  std::string earlier;
+  bool heardSpeech = false;
   while (!stopped()) {
     const uint32_t seen = audio->wake.load(std::memory_order_acquire);
     const double rate = audio->rejectedRate.load(std::memory_order_relaxed);
@@ -269,6 +301,13 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
                             " Hz cannot be recognized; the speech model needs 16000 Hz"});
       break;
     }
+    if (audio->dropped.load(std::memory_order_relaxed) > 0) {
+      ps_end_utt(decoder->get());
+      utteranceOpen = false;
+      post(state, std::nullopt,
+           RecognitionError{"Audio was lost: speech recognition could not keep up"});
+      break;
+    }
     const bool ended = audio->ended.load(std::memory_order_acquire);
     // Whole chunks only, until the end: the hypotheses then depend on the audio alone, not
     // on how the worker's timing happened to cut it.
@@ -277,9 +316,17 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
         available >= chunk.size() || ended ? audio->read(chunk.data(), chunk.size()) : 0;
     if (n > 0) {
       ps_process_raw(decoder->get(), chunk.data(), n, FALSE, FALSE);
+      if (ps_get_in_speech(decoder->get())) {
+        heardSpeech = true;
+      } else if (heardSpeech) {
+        ps_end_utt(decoder->get());
+        earlier = joined(earlier, decoder->hypothesis());
+        ps_start_utt(decoder->get());
+        heardSpeech = false;
+      }
       audio->processed.fetch_add(n, std::memory_order_release);
       if (reportPartials) {
-        std::string partial = decoder->hypothesis();
+        std::string partial = joined(earlier, decoder->hypothesis());
         if (partial != lastPartial) {
           lastPartial = partial;
           post(state, RecognitionResult{std::move(partial), false}, std::nullopt);
@@ -290,7 +337,7 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
     if (ended) {
       ps_end_utt(decoder->get());
       utteranceOpen = false;
-      finalResult = RecognitionResult{decoder->hypothesis(), true};
+      finalResult = RecognitionResult{joined(earlier, decoder->hypothesis()), true};
       break;
     }
     if (state->released.load(std::memory_order_acquire) &&
@@ -331,7 +378,7 @@ PocketSphinxRecognizerFactory::PocketSphinxRecognizerFactory(MainQueue& mainQueu
     : mainQueue_(mainQueue), home_(home), systemModelDir_(std::move(systemModelDir)) {}
 
 std::vector<std::string> PocketSphinxRecognizerFactory::modelRoots() const {
-  return {home_.path() + "/Library/Application Support/Quorvel/models", systemModelDir_};
+  return {home_.appFolder() + "/models", systemModelDir_};
 }
 
 std::shared_ptr<SpeechRecognizer> PocketSphinxRecognizerFactory::recognizerFor(

@@ -4,11 +4,14 @@
 //
 // Each task decodes on a worker thread of its own with a decoder taken from the recogniser's
 // pool; decoders load lazily (about half a second for the en-US model) and are reused by later
-// tasks. Partial hypotheses are reported when they change, the final one after endAudio(); all
-// results are posted to the main queue, and a cancelled task delivers nothing more.
+// tasks. A task ends an utterance at every pause in the speech and starts the next, so the
+// decoder keeps pace with a long dictation; its text is all utterances joined. Partial
+// hypotheses are reported when they change, the final one after endAudio(); all results are
+// posted to the main queue, and a cancelled task delivers nothing more. Audio the ring had no
+// room for ends the task with an error rather than leaving a silent gap. pocketsphinx's errors
+// go to standard error.
 // Missing: punctuation and capitals (pocketsphinx produces neither, so addsPunctuation is
-// ignored), resampling (audio must be 16 kHz; other rates end the task with an error), and
-// splitting long dictation into several utterances.
+// ignored) and resampling (audio must be 16 kHz; other rates end the task with an error).
 #pragma once
 
 #include <atomic>
@@ -34,7 +37,7 @@ struct SphinxTaskState;
 
 // The audio of one request. append() copies into a preallocated ring that the task's worker
 // drains: no lock, no allocation, and it never waits. Audio that does not fit (a worker far
-// behind) is dropped and counted.
+// behind) is dropped and counted, and the task then ends with an error.
 class PocketSphinxRequest final : public RecognitionRequest {
  public:
   // Sixteen seconds of 16 kHz audio: room for the backlog while the decoder loads.
@@ -104,7 +107,7 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
 };
 
 // Recognisers for locales whose model is installed: "en-US" finds Debian's pocketsphinx-en-us;
-// other locales look in <home>/Library/Application Support/Quorvel/models/ and in the system
+// other locales look in <config home>/quorvel/models/ and in the system
 // model folder (see pocketsphinx_model.h).
 class PocketSphinxRecognizerFactory final : public SpeechRecognizerFactory {
  public:

@@ -1,5 +1,5 @@
 // PulseAudio capture behind the AudioInput port; see pulse_audio_input.h.
-// Missing: source selection and reporting a server lost during capture.
+// Missing: source selection.
 #include "platform/linux/audio/pulse_audio_input.h"
 
 #include <pulse/pulseaudio.h>
@@ -14,6 +14,7 @@ namespace {
 constexpr uint32_t kRate = 16000;
 constexpr uint32_t kDefaultBlockFrames = 4096;
 constexpr uint32_t kMaxBlockFrames = 1u << 16;
+constexpr uint32_t kFragmentFrames = 512;  // 32 ms
 
 // The threaded mainloop's own lock, which its callbacks run under. Without a mainloop there
 // is no capture thread to guard against.
@@ -68,24 +69,46 @@ void PulseAudioInput::removeTap(int bus) {
 
 void PulseAudioInput::prepare() {}
 
-std::optional<std::string> PulseAudioInput::start() {
-  if (running_) return std::nullopt;
-  if (auto error = connect()) {
-    teardown();
-    return error;
-  }
+void PulseAudioInput::start(StartHandler started, LossHandler lost) {
+  teardown();  // an earlier capture, or what a failed start left behind
   running_ = true;
-  return std::nullopt;
+  filled_ = 0;
+  answered_ = false;
+  started_ = std::move(started);
+  lost_ = std::move(lost);
+  if (auto error = beginConnect()) {
+    teardown();
+    running_ = false;
+    answer(std::move(error));
+  }
 }
 
 void PulseAudioInput::stop() {
-  if (!mainloop_) return;
+  if (!mainloop_) {
+    running_ = false;
+    return;
+  }
+  {
+    MainloopLock lock(mainloop_);
+    // Every sample captured so far reaches the tap: what the server has ready, then the
+    // partly filled block.
+    if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY) read();
+    if (tap_ && filled_ > 0 && !block_.empty()) {
+      tap_(AudioBuffer{block_.data(), filled_, AudioFormat{kRate, 1}});
+    }
+    filled_ = 0;
+    // Answers still owed are dropped: the caller has moved on.
+    answered_ = true;
+    started_ = nullptr;
+    lost_ = nullptr;
+  }
   teardown();
   running_ = false;
 }
 
-std::optional<std::string> PulseAudioInput::connect() {
-  filled_ = 0;
+// Starts the connection; the rest happens in the state callbacks on the capture thread. Returns
+// an error only for what fails at once.
+std::optional<std::string> PulseAudioInput::beginConnect() {
   mainloop_ = pa_threaded_mainloop_new();
   if (!mainloop_) return "PulseAudio: cannot create the capture thread";
   context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), applicationName_.c_str());
@@ -96,58 +119,58 @@ std::optional<std::string> PulseAudioInput::connect() {
     return std::string("PulseAudio: cannot connect to the sound server: ") +
            pa_strerror(pa_context_errno(context_));
   }
-  if (pa_threaded_mainloop_start(mainloop_) < 0) return "PulseAudio: cannot start capture thread";
-
   MainloopLock lock(mainloop_);
-  timedOut_ = false;
+  if (pa_threaded_mainloop_start(mainloop_) < 0) return "PulseAudio: cannot start capture thread";
   connectTimer_ = pa_context_rttime_new(
       context_, pa_rtclock_now() + static_cast<pa_usec_t>(connectTimeout_ * PA_USEC_PER_SEC),
       &PulseAudioInput::onConnectTimeout, this);
-  const std::string timeoutError = "PulseAudio: the sound server did not answer";
-  for (;;) {
-    const pa_context_state_t state = pa_context_get_state(context_);
-    if (state == PA_CONTEXT_READY) break;
-    if (timedOut_) return timeoutError;
-    if (!PA_CONTEXT_IS_GOOD(state)) {
-      return std::string("PulseAudio: cannot connect to the sound server: ") +
-             pa_strerror(pa_context_errno(context_));
-    }
-    pa_threaded_mainloop_wait(mainloop_);
-  }
+  return std::nullopt;
+}
 
+// Capture thread, under the mainloop lock: the context is ready, open the recording stream.
+void PulseAudioInput::openStream() {
   const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
   stream_ = pa_stream_new(context_, "Dictation", &format, nullptr);
   if (!stream_) {
-    return std::string("PulseAudio: cannot open a recording stream: ") +
-           pa_strerror(pa_context_errno(context_));
+    answer(std::string("PulseAudio: cannot open a recording stream: ") +
+           pa_strerror(pa_context_errno(context_)));
+    return;
   }
   pa_stream_set_state_callback(stream_, &PulseAudioInput::onStreamState, this);
   pa_stream_set_read_callback(stream_, &PulseAudioInput::onRead, this);
 
-  // Fragments of one tap block keep the latency at one block without waking more often.
+  // Small fragments: the server hands over what it has every few tens of milliseconds, so
+  // that at the stop little is still on its way; the tap still gets whole blocks.
   pa_buffer_attr attr;
   attr.maxlength = static_cast<uint32_t>(-1);
   attr.tlength = static_cast<uint32_t>(-1);
   attr.prebuf = static_cast<uint32_t>(-1);
   attr.minreq = static_cast<uint32_t>(-1);
-  const size_t blockFrames = block_.empty() ? kDefaultBlockFrames : block_.size();
-  attr.fragsize = static_cast<uint32_t>(blockFrames * sizeof(int16_t));
+  attr.fragsize = static_cast<uint32_t>(kFragmentFrames * sizeof(int16_t));
   if (pa_stream_connect_record(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
-    return std::string("PulseAudio: no microphone to record from: ") +
-           pa_strerror(pa_context_errno(context_));
+    answer(std::string("PulseAudio: no microphone to record from: ") +
+           pa_strerror(pa_context_errno(context_)));
   }
-  for (;;) {
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
-    if (state == PA_STREAM_READY) break;
-    if (timedOut_) return timeoutError;
-    if (!PA_STREAM_IS_GOOD(state)) {
-      return std::string("PulseAudio: no microphone to record from: ") +
-             pa_strerror(pa_context_errno(context_));
-    }
-    pa_threaded_mainloop_wait(mainloop_);
-  }
+}
+
+// Capture thread, under the mainloop lock. The first call answers the start; a failure after
+// a successful start is a lost capture.
+void PulseAudioInput::answer(std::optional<std::string> error) {
   freeConnectTimer();
-  return std::nullopt;
+  if (!answered_) {
+    answered_ = true;
+    auto started = std::move(started_);
+    started_ = nullptr;
+    if (!error) capturing_ = true;
+    if (started) started(std::move(error));
+    return;
+  }
+  if (error && capturing_) {
+    capturing_ = false;
+    auto lost = std::move(lost_);
+    lost_ = nullptr;
+    if (lost) lost(std::move(*error));
+  }
 }
 
 // Under the mainloop lock.
@@ -180,21 +203,39 @@ void PulseAudioInput::teardown() {
   pa_threaded_mainloop_free(mainloop_);
   mainloop_ = nullptr;
   filled_ = 0;
+  capturing_ = false;
 }
 
-void PulseAudioInput::onContextState(pa_context*, void* self) {
-  pa_threaded_mainloop_signal(static_cast<PulseAudioInput*>(self)->mainloop_, 0);
-}
-
-void PulseAudioInput::onConnectTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*,
-                                       void* self) {
+void PulseAudioInput::onContextState(pa_context* context, void* self) {
   auto* input = static_cast<PulseAudioInput*>(self);
-  input->timedOut_ = true;
-  pa_threaded_mainloop_signal(input->mainloop_, 0);
+  const pa_context_state_t state = pa_context_get_state(context);
+  if (state == PA_CONTEXT_READY) {
+    if (!input->stream_) input->openStream();
+  } else if (!PA_CONTEXT_IS_GOOD(state)) {
+    const std::string reason = pa_strerror(pa_context_errno(context));
+    input->answer(input->capturing_ ? "PulseAudio: the sound server went away: " + reason
+                                    : "PulseAudio: cannot connect to the sound server: " + reason);
+  }
 }
 
-void PulseAudioInput::onStreamState(pa_stream*, void* self) {
-  pa_threaded_mainloop_signal(static_cast<PulseAudioInput*>(self)->mainloop_, 0);
+void PulseAudioInput::onConnectTimeout(pa_mainloop_api* api, pa_time_event* event,
+                                       const struct timeval*, void* self) {
+  auto* input = static_cast<PulseAudioInput*>(self);
+  api->time_free(event);
+  input->connectTimer_ = nullptr;
+  input->answer("PulseAudio: the sound server did not answer");
+}
+
+void PulseAudioInput::onStreamState(pa_stream* stream, void* self) {
+  auto* input = static_cast<PulseAudioInput*>(self);
+  const pa_stream_state_t state = pa_stream_get_state(stream);
+  if (state == PA_STREAM_READY) {
+    input->answer(std::nullopt);
+  } else if (!PA_STREAM_IS_GOOD(state)) {
+    const std::string reason = pa_strerror(pa_context_errno(input->context_));
+    input->answer(input->capturing_ ? "PulseAudio: the recording stream ended: " + reason
+                                    : "PulseAudio: no microphone to record from: " + reason);
+  }
 }
 
 void PulseAudioInput::onRead(pa_stream*, size_t, void* self) {

@@ -1,12 +1,14 @@
 // The AudioInput port on PulseAudio (also PipeWire's pulse server): records the default source
 // as 16 kHz mono signed 16-bit and hands the tap on bus 0 blocks of exactly the tap's buffer
-// size (4096 frames), on PulseAudio's capture thread.
+// size (4096 frames), on PulseAudio's capture thread; at stop() the partly filled last block
+// is handed over too, shorter.
 //
-// Each start() connects anew and each stop() disconnects and joins the capture thread, so a
-// server restarted between sessions is picked up and no tap call outlives stop(). Delivery
-// copies fragments into a block allocated when the tap is installed: nothing is allocated
-// per buffer. Missing: choosing a source other than the default, reporting a server that dies
-// during capture (the tap simply stops being called), and any bus but 0.
+// Each start() connects anew, without waiting: the connection proceeds on PulseAudio's own
+// thread, which answers the start (and later reports a server or stream that goes away) through
+// the handlers. Each stop() disconnects and joins that thread, so a server restarted between
+// sessions is picked up and no tap call or answer outlives stop(). Delivery copies fragments
+// into a block allocated when the tap is installed: nothing is allocated per buffer.
+// Missing: choosing a source other than the default, and any bus but 0.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +41,7 @@ class PulseAudioInput final : public AudioInput {
   void installTap(int bus, uint32_t bufferSize, AudioFormat format, TapBlock block) override;
   void removeTap(int bus) override;
   void prepare() override;
-  std::optional<std::string> start() override;
+  void start(StartHandler started, LossHandler lost) override;
   void stop() override;
 
  private:
@@ -49,18 +51,25 @@ class PulseAudioInput final : public AudioInput {
   static void onConnectTimeout(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
                                void* self);
   void read();
-  std::optional<std::string> connect();
+  std::optional<std::string> beginConnect();
+  void openStream();
+  void answer(std::optional<std::string> error);
   void teardown();
   void freeConnectTimer();
 
   std::string applicationName_;
   double connectTimeout_;
-  bool timedOut_ = false;
   pa_time_event* connectTimer_ = nullptr;
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
-  bool running_ = false;
+  bool running_ = false;  // main thread only
+  // Under the mainloop lock: the start's handlers, whether it has been answered, and whether
+  // capture is under way (so that a later failure is a loss).
+  StartHandler started_;
+  LossHandler lost_;
+  bool answered_ = true;
+  bool capturing_ = false;
 
   // Touched by the capture thread only under the mainloop lock, or while no capture runs.
   TapBlock tap_;
