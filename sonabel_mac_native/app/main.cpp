@@ -2,7 +2,9 @@
 // already running, if any, and leaves; otherwise builds the Linux providers and the services,
 // hands them to the one AppDelegate, and runs the GTK main loop until "Quit Quorvel".
 #include <gdk/gdkx.h>
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 
 #include "app/app_delegate.h"
 #include "app/version.h"
+#include "platform/file_system.h"
 #include "platform/linux/audio/always_authorized_permissions.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 #include "platform/linux/audio/pulse_audio_input.h"
@@ -79,12 +82,37 @@ LaunchRequest parseOptions(int& argc, char**& argv) {
   return toggle ? LaunchRequest::Toggle : show ? LaunchRequest::Show : LaunchRequest::Start;
 }
 
+// Ends the process at once, as quitting does: output and bus messages flushed, writes in
+// progress completed. The session bus name, the tray socket and the key grabs go with the
+// connections the kernel closes.
+DesktopApplication* runningApplication = nullptr;
+
+[[noreturn]] void endProcess() {
+  if (runningApplication != nullptr) runningApplication->flushBus();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  holdFileWritesForExit();
+  _exit(0);
+}
+
+// SIGTERM (kill, shutdown), SIGINT (Ctrl+C) and SIGHUP (session logout) end the program as
+// "Quit Quorvel" does. They are handled on the main loop, between two events, so nothing on the
+// main thread is cut off half-way; the exit happens there directly, since a nested loop (an
+// alert) would swallow a gtk_main_quit.
+void endOnSignals() {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    g_unix_signal_add(
+        signal, [](gpointer) -> gboolean { endProcess(); }, nullptr);
+  }
+}
+
 }  // namespace
 
 int QuorvelApp::main(int argc, char** argv) {
   const LaunchRequest request = parseOptions(argc, argv);
 
   DesktopApplication application;
+  runningApplication = &application;
   if (!application.registerAsPrimaryInstance()) {
     const bool windowed = application.forwardToPrimary(request);
     if (request == LaunchRequest::Start && !windowed) std::puts("Quorvel is already running");
@@ -92,6 +120,7 @@ int QuorvelApp::main(int argc, char** argv) {
     return 0;
   }
   gtk_init(&argc, &argv);
+  endOnSignals();
 
   SystemHomeDirectory home;
   FileSystem& files = localFileSystem();
@@ -174,8 +203,7 @@ int QuorvelApp::main(int argc, char** argv) {
   gtk_main();
 
   // Quitting ends the process as it stands: nothing is torn down first, as nothing needs to be.
-  std::fflush(stdout);
-  _exit(0);
+  endProcess();
 }
 
 }  // namespace quorvel

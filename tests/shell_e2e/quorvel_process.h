@@ -1,11 +1,13 @@
 // The real quorvel program as a child of the test (the one built beside it, or another given
 // by path): its own temporary HOME (whose .config holds its settings), the test probe switched
-// on, its standard output collected, and its end observed on the main loop.
+// on, its standard output and error collected, and its end observed on the main loop.
 #pragma once
 
 #include <gio/gio.h>
+#include <glib-unix.h>
 #include <glib/gstdio.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -68,15 +70,16 @@ class QuorvelProcess {
         },
         this);
     watch_ = collect(out, &output_);
-    errorWatch_ = collect(err, &errors_);
+    errorWatch_ = collect(err, &errors_, &output_);
     return true;
   }
 
   bool running() const { return running_; }
   int pid() const { return pid_; }
   int exitStatus() const { return status_; }
+  // Standard output with standard error mixed in as it arrives.
   const std::string& output() const { return output_; }
-  // What it wrote to its standard error (GLib and GTK warnings and criticals).
+  // Standard error alone (GLib and GTK warnings and criticals).
   const std::string& errors() const { return errors_; }
   std::chrono::steady_clock::time_point startedAt() const { return started_; }
   bool waitForOutput(const std::string& text, double seconds = 10.0) {
@@ -90,9 +93,10 @@ class QuorvelProcess {
   struct Sink {
     QuorvelProcess* self;
     std::string* text;
+    std::string* also;
   };
   // Appends what arrives on `fd` to `text` on the main loop, until its end.
-  guint collect(gint fd, std::string* text) {
+  guint collect(gint fd, std::string* text, std::string* also = nullptr) {
     GIOChannel* channel = g_io_channel_unix_new(fd);
     g_io_channel_set_close_on_unref(channel, TRUE);
     g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
@@ -105,13 +109,14 @@ class QuorvelProcess {
           gsize got = 0;
           GIOStatus status = g_io_channel_read_chars(source, buffer, sizeof buffer, &got, nullptr);
           sink->text->append(buffer, got);
+          if (sink->also) sink->also->append(buffer, got);
           if (status == G_IO_STATUS_EOF || status == G_IO_STATUS_ERROR) {
             (sink->text == &sink->self->output_ ? sink->self->watch_ : sink->self->errorWatch_) = 0;
             return G_SOURCE_REMOVE;
           }
           return G_SOURCE_CONTINUE;
         },
-        new Sink{this, text}, [](gpointer data) { delete static_cast<Sink*>(data); });
+        new Sink{this, text, also}, [](gpointer data) { delete static_cast<Sink*>(data); });
     g_io_channel_unref(channel);
     return id;
   }
