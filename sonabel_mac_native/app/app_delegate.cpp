@@ -51,43 +51,65 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
   }
 
-  // The page is built now rather than on first show, so that F6 and the language menu find
-  // the recording controller from the start.
-  webViewController_ = services_.makePageHost(self);
-  webViewController_->loadView();
-
   popover_ = services_.makePopover();
   popover_->setContentSize(kPopoverWidth, kPopoverHeight);
-  popover_->setContent(webViewController_->webView());
-
-  bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
-    auto strong = self.lock();
-    if (strong && strong->popover_ && strong->popover_->isShown()) {
-      strong->popover_->close();
-      strong->noteClosedByOutsideClick();
+  if (!statusItem_) {
+    // Nothing to open the popover from: it becomes the program's window, open from the start.
+    popover_->useAsWindow();
+    popover_->show(std::nullopt);
+    services_.console.line(kNoTrayLine);
+  } else {
+    bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
+      auto strong = self.lock();
+      if (strong && strong->popover_ && strong->popover_->isShown()) {
+        strong->popover_->close();
+        strong->noteClosedByOutsideClick();
+      }
+    });
+    eventMonitor_ = watching;
+    popover_->setClosesOnFocusLoss(!watching);
+    // Where focus loss closes it, a click on the tray item takes the focus first, too.
+    if (!watching) {
+      popover_->setFocusLossHandler([self] {
+        if (auto strong = self.lock()) strong->noteClosedByOutsideClick();
+      });
     }
-  });
-  eventMonitor_ = watching;
-  popover_->setClosesOnFocusLoss(!watching);
-
-  buildContextMenu();
+  }
   registerGlobalHotkey();
+
+  // Setting up the page holds the main loop for a while (the web processes start): a moment
+  // later, so that the tray item reaches the panel (its registration takes a few round trips
+  // through the main loop) or the window maps first. Still long before anyone clicks, so that
+  // F6 and the language menu find the recording controller from the start.
+  services_.mainQueue.asyncAfter(kPageSetUpDelaySeconds, [self] {
+    auto strong = self.lock();
+    if (!strong) return;
+    strong->webViewController_ = strong->services_.makePageHost(self);
+    strong->webViewController_->loadView();
+    strong->popover_->setContent(strong->webViewController_->webView());
+    strong->buildContextMenu();
+  });
 }
 
 void AppDelegate::registerGlobalHotkey() {
   std::weak_ptr<AppDelegate> self = weak_from_this();
   MainQueue& queue = services_.mainQueue;
-  int status = services_.hotKey.registerHotKey("F6", [self, &queue] {
-    queue.async([self] {
-      if (auto strong = self.lock()) strong->handleHotkeyAction();
-    });
-  });
-  hotkeyStatus_ = status;
-  if (status == 0) {
-    services_.console.line("[Hotkey] F6 global hotkey registered");
-  } else {
-    services_.console.line("[Hotkey] Failed to register F6 hotkey: " + std::to_string(status));
-  }
+  Console& console = services_.console;
+  services_.hotKey.requestHotKey(
+      "F6",
+      [self, &queue] {
+        queue.async([self] {
+          if (auto strong = self.lock()) strong->handleHotkeyAction();
+        });
+      },
+      [self, &console](int status) {
+        if (auto strong = self.lock()) strong->hotkeyStatus_ = status;
+        if (status == 0) {
+          console.line("[Hotkey] F6 global hotkey registered");
+        } else {
+          console.line("[Hotkey] Failed to register F6 hotkey: " + std::to_string(status));
+        }
+      });
 }
 
 void AppDelegate::handleHotkeyAction() {
@@ -169,8 +191,12 @@ void AppDelegate::statusItemClicked() {
   togglePopover();
 }
 
+void AppDelegate::reopen() {
+  if (!statusItem_) showPopover();
+}
+
 void AppDelegate::togglePopover() {
-  if (!statusItem_) return;
+  if (!popover_) return;
   if (isPopoverShown()) {
     popover_->close();
   } else {
@@ -179,10 +205,10 @@ void AppDelegate::togglePopover() {
 }
 
 void AppDelegate::showPopover() {
-  if (!statusItem_ || !popover_ || popover_->isShown()) return;
+  if (!popover_ || popover_->isShown()) return;
   // The page is built once, at launch: its usage figures are brought up to date on every show.
   if (webViewController_) webViewController_->refreshUsage();
-  popover_->show(statusItem_->anchor());
+  popover_->show(statusItem_ ? statusItem_->anchor() : std::nullopt);
 }
 
 void AppDelegate::closePopover() {

@@ -1,6 +1,7 @@
-// AppDelegate: the one application controller. At launch it builds the tray item, the page
-// host and the popover, watches clicks elsewhere, builds the context menu and grabs F6; it then
-// answers tray clicks, menu choices and F6 presses for the life of the process.
+// AppDelegate: the one application controller. At launch it builds the tray item and the
+// popover, watches clicks elsewhere and grabs F6, and a moment later the page host and the
+// context menu; it then answers tray clicks, menu choices, F6 presses and later starts of the
+// program for the life of the process.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,11 @@ inline constexpr int kPopoverWidth = 440;
 inline constexpr int kPopoverHeight = 420;
 // How long after an outside click closed the popover a tray activation counts as that click.
 inline constexpr double kSameClickWindowSeconds = 0.5;
+// How long after launch the page is set up.
+inline constexpr double kPageSetUpDelaySeconds = 0.05;
+inline constexpr const char* kNoTrayLine =
+    "[Tray] No system tray found, so Quorvel is shown as a window; after closing it, run "
+    "\"quorvel --show\" or start Quorvel again to bring it back";
 
 struct AppDelegateServices {
   std::function<std::shared_ptr<StatusItem>()> makeStatusItem;
@@ -61,6 +67,8 @@ class AppDelegate final : public AppControllerPort,
   // Builds a fresh menu from the stored language and theme, keeps it and returns it.
   MenuModel buildContextMenu();
   void statusItemClicked();
+  // A later start of the program: shows the window of a session without a tray.
+  void reopen();
   void togglePopover();
   void showPopover() override;
   void closePopover() override;

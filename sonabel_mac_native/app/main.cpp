@@ -1,6 +1,7 @@
-// QuorvelApp.main: the composition root. Checks that no other instance runs, builds the Linux
-// providers and the services, hands them to the one AppDelegate, and runs the GTK main loop
-// until "Quit Quorvel".
+// QuorvelApp.main: the composition root. Reads the options; hands a start to the instance
+// already running, if any, and leaves; otherwise builds the Linux providers and the services,
+// hands them to the one AppDelegate, and runs the GTK main loop until "Quit Quorvel".
+#include <gdk/gdkx.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <signal.h>
@@ -22,10 +23,12 @@
 #include "platform/linux/desktop/desktop_application.h"
 #include "platform/linux/desktop/glib_main_queue.h"
 #include "platform/linux/desktop/popover_window.h"
+#include "platform/linux/desktop/portal_global_shortcuts.h"
 #include "platform/linux/desktop/status_item_factory.h"
 #ifdef QUORVEL_WITH_TEST_PROBE
 #include "platform/linux/desktop/test_probe.h"
 #endif
+#include "platform/linux/desktop/tray_host.h"
 #include "platform/linux/desktop/webkit_page_view.h"
 #include "platform/linux/desktop/x11_click_monitor.h"
 #include "platform/linux/desktop/x11_global_hot_key.h"
@@ -49,6 +52,36 @@ std::vector<std::string> bundleSearchPaths(const std::string& program) {
   if (program.empty()) return {};
   std::filesystem::path folder = std::filesystem::path(program).parent_path();
   return {(folder / QUORVEL_DATA_DIR_FROM_PROGRAM).lexically_normal().string(), folder.string()};
+}
+
+// The request on the command line; exits the process for --help and for bad options. GTK's own
+// options are left for gtk_init.
+LaunchRequest parseOptions(int& argc, char**& argv) {
+  gboolean toggle = FALSE;
+  gboolean show = FALSE;
+  const GOptionEntry entries[] = {
+      {"toggle", 0, 0, G_OPTION_ARG_NONE, &toggle,
+       "Start or stop dictation in the running Quorvel, as F6 does (with none running, start "
+       "Quorvel without recording)",
+       nullptr},
+      {"show", 0, 0, G_OPTION_ARG_NONE, &show, "Open Quorvel's popover (or its window)", nullptr},
+      {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
+  };
+  GOptionContext* context = g_option_context_new(nullptr);
+  g_option_context_set_summary(context,
+                               "Voice to polished text. Lives in the tray; F6 starts and stops "
+                               "dictation.");
+  g_option_context_add_main_entries(context, entries, nullptr);
+  g_option_context_set_ignore_unknown_options(context, TRUE);
+  GError* error = nullptr;
+  const bool parsed = g_option_context_parse(context, &argc, &argv, &error);
+  g_option_context_free(context);
+  if (!parsed) {
+    std::fprintf(stderr, "quorvel: %s (see quorvel --help)\n", error->message);
+    g_error_free(error);
+    std::exit(2);
+  }
+  return toggle ? LaunchRequest::Toggle : show ? LaunchRequest::Show : LaunchRequest::Start;
 }
 
 // Ends the process at once, as quitting does: output and bus messages flushed, writes in
@@ -78,16 +111,18 @@ void endOnSignals() {
 }  // namespace
 
 int QuorvelApp::main(int argc, char** argv) {
-  gtk_init(&argc, &argv);
-  endOnSignals();
+  const LaunchRequest request = parseOptions(argc, argv);
 
   DesktopApplication application;
   runningApplication = &application;
   if (!application.registerAsPrimaryInstance()) {
-    std::puts("Quorvel is already running");
+    const bool windowed = application.forwardToPrimary(request);
+    if (request == LaunchRequest::Start && !windowed) std::puts("Quorvel is already running");
     std::fflush(stdout);
     return 0;
   }
+  gtk_init(&argc, &argv);
+  endOnSignals();
 
   SystemHomeDirectory home;
   FileSystem& files = localFileSystem();
@@ -105,13 +140,22 @@ int QuorvelApp::main(int argc, char** argv) {
   linux_audio::AlwaysAuthorizedPermissions permissions;
   linux_audio::PulseAudioInput microphone;
   WebKitPageViewFactory webViews;
-  X11GlobalHotKey hotKey;
+  // Wayland lets no client grab a key: there the desktop portal binds it.
+  std::unique_ptr<GlobalHotKey> hotKey;
+  if (GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
+    hotKey = std::make_unique<X11GlobalHotKey>();
+  } else {
+    hotKey = std::make_unique<PortalGlobalShortcuts>();
+  }
   X11ClickMonitor clicks;
 
   AudioEngineServices engine{mainQueue, recognizers, permissions, microphone,
                              polisher,  history,     usage,       console};
   auto delegate = std::make_shared<AppDelegate>(AppDelegateServices{
-      .makeStatusItem = [] { return std::shared_ptr<StatusItem>(tray::makeStatusItem()); },
+      .makeStatusItem = []() -> std::shared_ptr<StatusItem> {
+        if (!tray::trayHostPresent()) return nullptr;
+        return tray::makeStatusItem();
+      },
       .makePageHost =
           [&](std::weak_ptr<AppControllerPort> controller) {
             return std::make_shared<WebViewController>(
@@ -120,7 +164,7 @@ int QuorvelApp::main(int argc, char** argv) {
           },
       .makePopover = [] { return std::make_shared<PopoverWindow>(); },
       .clickMonitor = &clicks,
-      .hotKey = hotKey,
+      .hotKey = *hotKey,
       .application = application,
       .mainQueue = mainQueue,
       .console = console,
@@ -128,13 +172,35 @@ int QuorvelApp::main(int argc, char** argv) {
       .loginItem = loginItem,
   });
 
-  mainQueue.async([delegate] {
+  application.setRequestHandler([&mainQueue, delegate](LaunchRequest later) {
+    mainQueue.async([delegate, later] {
+      switch (later) {
+        case LaunchRequest::Start:
+          delegate->reopen();
+          break;
+        case LaunchRequest::Toggle:
+          delegate->handleHotkeyAction();
+          break;
+        case LaunchRequest::Show:
+          delegate->showPopover();
+          break;
+      }
+    });
+  });
+
+  mainQueue.async([delegate, &application, &mainQueue, request] {
     delegate->applicationDidFinishLaunching();
+    application.setWindowed(delegate->statusItem() == nullptr);
+    if (request == LaunchRequest::Show) delegate->showPopover();
 #ifdef QUORVEL_WITH_TEST_PROBE
     if (testProbeRequested()) {
-      installTestProbe(
-          std::dynamic_pointer_cast<WebKitPageView>(delegate->webViewController()->webView()),
-          [delegate] { return delegate->isPopoverShown(); });
+      // After the page, which the delegate sets up after the same delay.
+      mainQueue.asyncAfter(kPageSetUpDelaySeconds, [delegate] {
+        installTestProbe(
+            std::dynamic_pointer_cast<WebKitPageView>(delegate->webViewController()->webView()),
+            [delegate] { return delegate->isPopoverShown(); },
+            [delegate] { delegate->closePopover(); });
+      });
     }
 #endif
   });

@@ -7,10 +7,15 @@
 //     anchor it opens near the pointer. Showing an open popover only raises it.
 //   - close hides it; harmless when hidden. isShown tells whether it is on screen.
 //   - setClosesOnFocusLoss: hides it when it loses the keyboard focus (for sessions where
-//     clicks in other programs cannot be watched).
+//     clicks in other programs cannot be watched). setFocusLossHandler (optional) is told,
+//     on the main thread, each time it has hidden itself so.
+//   - useAsWindow: from then on it is an ordinary window instead (title bar, close button,
+//     taskbar entry, placed by the window manager, kept open when it loses the focus), for
+//     sessions with no tray to open it from. Closing it only hides it.
 // Linux: a GTK window. Tests: a recorder.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,6 +34,8 @@ class Popover {
   virtual void close() = 0;
   virtual bool isShown() const = 0;
   virtual void setClosesOnFocusLoss(bool closes) = 0;
+  virtual void setFocusLossHandler(std::function<void()> onClosed) { (void)onClosed; }
+  virtual void useAsWindow() = 0;
 };
 
 }  // namespace quorvel

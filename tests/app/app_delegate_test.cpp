@@ -63,28 +63,29 @@ class AppDelegateTest : public ::testing::Test {
   std::shared_ptr<AppDelegate> launch() {
     auto delegate = construct();
     delegate->applicationDidFinishLaunching();
+    queue_.advance(kPageSetUpDelaySeconds);
     return delegate;
   }
 
   std::shared_ptr<AppDelegate> construct() {
     return std::make_shared<AppDelegate>(AppDelegateServices{
-        .makeStatusItem =
-            [this] {
-              statusItem_ = std::make_shared<FakeStatusItem>(&log_);
-              testing::note(&log_, "tray.create");
-              return statusItem_;
-            },
+        .makeStatusItem = [this]() -> std::shared_ptr<StatusItem> {
+          if (!trayHost_) return nullptr;
+          statusItem_ = std::make_shared<FakeStatusItem>(&log_);
+          testing::note(&log_, "tray.create");
+          return statusItem_;
+        },
         .makePageHost =
             [this](std::weak_ptr<AppControllerPort> controller) {
               controllerSeenByHost_ = controller;
               page_ = std::make_shared<FakePageHost>(&log_);
+              page_->popoverShown = [this] { return popover_ && popover_->isShown(); };
               testing::note(&log_, "page.create");
               return page_;
             },
         .makePopover =
             [this] {
               popover_ = std::make_shared<FakePopover>(&log_);
-              page_->popoverShown = [p = popover_.get()] { return p->isShown(); };
               testing::note(&log_, "popover.create");
               return popover_;
             },
@@ -113,6 +114,7 @@ class AppDelegateTest : public ::testing::Test {
   FakeApplication application_;
   FakeMainQueue queue_;
   FakeLoginItem loginItem_;
+  bool trayHost_ = true;
   std::shared_ptr<FakeStatusItem> statusItem_;
   std::shared_ptr<FakePageHost> page_;
   std::shared_ptr<FakePopover> popover_;
@@ -123,8 +125,8 @@ TEST_F(AppDelegateTest, launch_builds_everything_in_order_and_leaves_the_popover
   auto delegate = launch();
   EXPECT_EQ(log_,
             (EventLog{"tray.create", "tray.icon", "tray.activate-handler", "tray.menu-provider",
-                      "page.create", "page.load", "popover.create", "popover.size",
-                      "popover.content", "clicks.install", "hotkey.register"}));
+                      "popover.create", "popover.size", "clicks.install", "hotkey.register",
+                      "page.create", "page.load", "popover.content"}));
   EXPECT_EQ(popover_->width, 440);
   EXPECT_EQ(popover_->height, 420);
   EXPECT_EQ(popover_->content, page_->view);
@@ -161,6 +163,33 @@ TEST_F(AppDelegateTest, refused_hotkey_prints_the_status_and_launch_still_comple
   EXPECT_EQ(hotKey_.registrations, 1);
 }
 
+TEST_F(AppDelegateTest, without_a_tray_the_page_opens_as_a_window_that_later_starts_reopen) {
+  trayHost_ = false;
+  auto delegate = launch();
+  EXPECT_TRUE(popover_->window);
+  EXPECT_TRUE(popover_->shown);
+  EXPECT_FALSE(popover_->anchor.has_value());
+  EXPECT_FALSE(popover_->closesOnFocusLoss);
+  EXPECT_FALSE(clicks_.click);
+  EXPECT_EQ(console_.lines(),
+            (std::vector<std::string>{kNoTrayLine, "[Hotkey] F6 global hotkey registered"}));
+
+  popover_->close();
+  delegate->reopen();
+  EXPECT_TRUE(popover_->shown);
+  popover_->close();
+  hotKey_.pressKey();
+  queue_.runUntilIdle();
+  EXPECT_TRUE(popover_->shown);
+  EXPECT_EQ(page_->toggles, 1);
+}
+
+TEST_F(AppDelegateTest, a_later_start_leaves_the_tray_popover_alone) {
+  auto delegate = launch();
+  delegate->reopen();
+  EXPECT_FALSE(popover_->shown);
+}
+
 TEST_F(AppDelegateTest, left_clicks_toggle_the_popover_at_the_tray_item) {
   auto delegate = launch();
   statusItem_->leftClick();
@@ -188,24 +217,33 @@ TEST_F(AppDelegateTest, clicks_elsewhere_close_only_an_open_popover) {
 }
 
 TEST_F(AppDelegateTest, a_click_on_the_tray_item_that_first_closed_the_popover_does_not_reopen_it) {
-  auto delegate = launch();
-  statusItem_->leftClick();
-  ASSERT_TRUE(popover_->shown);
-  clicks_.clickElsewhere();  // the press on the panel's item
-  statusItem_->leftClick();  // the same click's release, as an activation
-  EXPECT_FALSE(popover_->shown);
-  statusItem_->leftClick();  // a new click opens it again
-  EXPECT_TRUE(popover_->shown);
+  // Closed by the click monitor (X11), or by focus loss where clicks cannot be watched.
+  for (bool monitor : {true, false}) {
+    SCOPED_TRACE(monitor ? "click monitor" : "focus loss");
+    clicks_.available = monitor;
+    auto delegate = launch();
+    auto clickElsewhere = [&] {
+      if (monitor) clicks_.clickElsewhere();
+      popover_->loseFocus();
+    };
+    statusItem_->leftClick();
+    ASSERT_TRUE(popover_->shown);
+    clickElsewhere();          // the press on the panel's item
+    statusItem_->leftClick();  // the same click's release, as an activation
+    EXPECT_FALSE(popover_->shown);
+    statusItem_->leftClick();  // a new click opens it again
+    EXPECT_TRUE(popover_->shown);
 
-  clicks_.clickElsewhere();
-  queue_.advance(kSameClickWindowSeconds);
-  statusItem_->leftClick();  // long after the outside click: an ordinary click
-  EXPECT_TRUE(popover_->shown);
+    clickElsewhere();
+    queue_.advance(kSameClickWindowSeconds);
+    statusItem_->leftClick();  // long after the outside click: an ordinary click
+    EXPECT_TRUE(popover_->shown);
 
-  popover_->close();
-  clicks_.clickElsewhere();  // nothing was open, so nothing to remember
-  statusItem_->leftClick();
-  EXPECT_TRUE(popover_->shown);
+    popover_->close();
+    clickElsewhere();  // nothing was open, so nothing to remember
+    statusItem_->leftClick();
+    EXPECT_TRUE(popover_->shown);
+  }
 }
 
 // The page may ignore the toggle (it is busy processing): only the recording controller,

@@ -81,10 +81,22 @@ class FakePopover final : public Popover {
   }
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
+  void useAsWindow() override { window = true; }
+  void setFocusLossHandler(std::function<void()> handler) override {
+    onFocusLoss = std::move(handler);
+  }
+  // Another program took the keyboard focus.
+  void loseFocus() {
+    if (!closesOnFocusLoss || !shown) return;
+    shown = false;
+    if (onFocusLoss) onFocusLoss();
+  }
 
   int width = 0, height = 0, shows = 0, closes = 0;
   bool shown = false;
   bool closesOnFocusLoss = false;
+  bool window = false;
+  std::function<void()> onFocusLoss;
   std::optional<ScreenPoint> anchor;
   std::shared_ptr<WebView> content;
 

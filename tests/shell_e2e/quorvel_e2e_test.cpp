@@ -1,5 +1,7 @@
 // The real program on the test session's desktop: tray item, popover, menu, F6, single
-// instance and quit, driven as a panel and a user would drive them.
+// instance, later starts with --toggle and --show, and quit, driven as a panel and a user would
+// drive them; on X11 and as a Wayland client of weston, with and without a tray,
+// with the hot key bound through the real desktop portal.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -19,6 +21,7 @@
 #include "linux_desktop/desktop_session.h"
 #include "linux_desktop/test_watcher.h"
 #include "shell_e2e/quorvel_process.h"
+#include "shell_e2e/wayland_session.h"
 
 namespace quorvel::testing {
 namespace {
@@ -88,11 +91,14 @@ class QuorvelDesktopTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home_ = pattern;
     ASSERT_TRUE(watcher_.start());
+    peer_ = newPeerConnection();
+    ASSERT_NE(peer_, nullptr);
     fs::create_directories(screenshots());
   }
   void TearDown() override {
     process_.reset();
     watcher_.stop();
+    if (peer_) g_object_unref(peer_);
     if (!home_.empty()) fs::remove_all(home_);
   }
 
@@ -100,18 +106,28 @@ class QuorvelDesktopTest : public ::testing::Test {
   fs::path configFile() const { return fs::path(home_) / ".config/quorvel/config.json"; }
 
   // Starts the program and waits for its tray item; returns the time to registration in ms.
-  double launch(const std::string& program = std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed") {
+  double launch(const std::vector<std::string>& args = {},
+                const std::vector<std::pair<std::string, std::string>>& env = {},
+                const std::string& program = std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed") {
     const size_t before = watcher_.registered().size();
     process_ = std::make_unique<QuorvelProcess>(home_, program);
-    EXPECT_TRUE(process_->start());
+    EXPECT_TRUE(process_->start(args, env));
     bool registered = runUntil([&] { return watcher_.registered().size() > before; }, 30.0);
     double elapsed = millisSince(process_->startedAt());
     EXPECT_TRUE(registered) << process_->output();
     if (registered) service_ = watcher_.registered().back();
     return elapsed;
   }
+  // A later start of the program with `args`; true when it left with status 0 and said nothing.
+  bool startAgain(const std::vector<std::string>& args,
+                  const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    QuorvelProcess later(home_);
+    if (!later.start(args, env) || !later.waitForExit(20.0)) return false;
+    EXPECT_EQ(later.output(), "");
+    return g_spawn_check_wait_status(later.exitStatus(), nullptr);
+  }
 
-  GDBusConnection* bus() const { return watcher_.connection(); }
+  GDBusConnection* bus() const { return peer_; }
 
   std::optional<nlohmann::json> eval(const std::string& script) {
     CallResult r;
@@ -208,6 +224,7 @@ class QuorvelDesktopTest : public ::testing::Test {
   TestWatcher watcher_;
   std::unique_ptr<QuorvelProcess> process_;
   std::string service_;
+  GDBusConnection* peer_ = nullptr;
 };
 
 TEST_F(QuorvelDesktopTest, registers_its_tray_item_with_icon_grabs_f6_and_keeps_one_instance) {
@@ -345,7 +362,7 @@ TEST_F(QuorvelDesktopTest, installed_package_finds_its_page_and_starts_at_login_
   fs::copy_file(std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed", program,
                 fs::copy_options::overwrite_existing);
 
-  launch(program);
+  launch({}, {}, program);
   ASSERT_FALSE(service_.empty());
   EXPECT_TRUE(waitForPage("document.readyState === 'complete' && location.href",
                           "file://" + root +
@@ -380,6 +397,112 @@ TEST_F(QuorvelDesktopTest, installed_package_finds_its_page_and_starts_at_login_
   EXPECT_EQ(loginRow(), 0);
   std::ofstream(entry) << text;  // made outside the program
   EXPECT_EQ(loginRow(), 1);
+}
+
+TEST_F(QuorvelDesktopTest,
+       toggle_from_a_later_start_records_in_the_running_one_and_alone_starts_idle) {
+  launch({"--toggle"});
+  ASSERT_TRUE(waitForPage("document.readyState === 'complete' && state", "idle"));
+  EXPECT_FALSE(popoverShown());
+
+  auto start = Clock::now();
+  ASSERT_TRUE(startAgain({"--toggle"}));
+  ASSERT_TRUE(process_->waitForOutput("[AudioEngine] recording started"));
+  std::cout << "[figure] X11: --toggle to recording started: " << millisSince(start) << " ms"
+            << std::endl;
+  EXPECT_TRUE(waitForPage("state", "recording"));
+  EXPECT_TRUE(runUntil([this] { return badgeIsRed(); }));
+  EXPECT_TRUE(popoverShown());
+  ASSERT_TRUE(startAgain({"--toggle"}));
+  EXPECT_TRUE(runUntil([this] { return !badgeIsRed(); }));
+  EXPECT_NE(eval("state"), "recording");
+}
+
+// Quorvel as a Wayland client of weston, with the real portal frontend on the bus.
+class QuorvelWaylandTest : public QuorvelDesktopTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(QuorvelDesktopTest::SetUp());
+    ASSERT_TRUE(weston_.start());
+  }
+  std::vector<std::pair<std::string, std::string>> wayland() const {
+    return {{"GDK_BACKEND", "wayland"}, {"WAYLAND_DISPLAY", weston_.socket()}};
+  }
+  bool pageVisible() {
+    return eval("document.readyState === 'complete' && document.visibilityState") == "visible";
+  }
+
+  Weston weston_;
+  TestShortcutsPortal portal_;
+};
+
+TEST_F(QuorvelWaylandTest, without_a_tray_the_page_is_a_window_that_show_and_a_new_start_reopen) {
+  watcher_.stop();
+  ASSERT_TRUE(portal_.start(false));
+  process_ = std::make_unique<QuorvelProcess>(home_);
+  ASSERT_TRUE(process_->start({}, wayland()));
+  ASSERT_TRUE(process_->waitForOutput(std::string(
+      "[Tray] No system tray found, so Quorvel is shown as a window; after closing it, run "
+      "\"quorvel --show\" or start Quorvel again to bring it back\n")));
+  service_ = "app.quorvel.Quorvel";
+  ASSERT_TRUE(runUntil([this] { return pageVisible(); }, 20.0)) << process_->errors();
+  std::cout << "[figure] weston: start to window showing the page: "
+            << millisSince(process_->startedAt()) << " ms" << std::endl;
+  EXPECT_TRUE(waitForPage("typeof toggleState", "function"));
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--show"}, {}}) {
+    CallResult r;
+    call(bus(), service_.c_str(), "/app/quorvel/TestProbe", "app.quorvel.TestProbe", "ClosePopover",
+         nullptr, r);
+    ASSERT_TRUE(runUntil([this] { return !popoverShown(); }));
+    ASSERT_TRUE(startAgain(args, wayland()));
+    EXPECT_TRUE(runUntil([this] { return popoverShown() && pageVisible(); }));
+  }
+
+  auto start = Clock::now();
+  ASSERT_TRUE(startAgain({"--toggle"}, wayland()));
+  ASSERT_TRUE(process_->waitForOutput("[AudioEngine] recording started"));
+  std::cout << "[figure] weston: --toggle to recording started: " << millisSince(start) << " ms"
+            << std::endl;
+  EXPECT_TRUE(waitForPage("state", "recording"));
+  EXPECT_TRUE(process_->running());
+  EXPECT_EQ(process_->errors().find("CRITICAL"), std::string::npos) << process_->errors();
+}
+
+TEST_F(QuorvelWaylandTest, portal_shortcut_toggles_recording_and_a_refusal_is_reported) {
+  const struct {
+    bool refuse;
+    const char* line;
+  } cases[] = {
+      {false, "[Hotkey] F6 global hotkey registered\n"},
+      {true, "[Hotkey] Failed to register F6 hotkey: -5\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    TestShortcutsPortal portal;
+    ASSERT_TRUE(portal.start(c.refuse));
+    launch({}, wayland());
+    ASSERT_TRUE(process_->waitForOutput(c.line)) << process_->output();
+    ASSERT_TRUE(waitForPage("document.readyState === 'complete' && state", "idle", 20.0));
+    EXPECT_TRUE(portal.sessionCreated());
+    if (c.refuse) {
+      EXPECT_TRUE(portal.bound().empty());
+      EXPECT_TRUE(process_->running());
+    } else {
+      EXPECT_EQ(portal.bound(), (std::vector<TestShortcutsPortal::Bound>{
+                                    {"toggle-recording", "Start or stop dictation", "F6"}}));
+      portal.press("toggle-recording");
+      EXPECT_TRUE(waitForPage("state", "recording"));
+      EXPECT_TRUE(process_->waitForOutput("[AudioEngine] recording started"));
+      EXPECT_TRUE(runUntil([this] { return badgeIsRed(); }));
+      EXPECT_EQ(toolTipTitle(), "Recording...");
+      portal.press("toggle-recording");
+      EXPECT_TRUE(runUntil([this] { return !badgeIsRed(); }));
+      EXPECT_EQ(toolTipTitle(), "Quorvel");
+    }
+    EXPECT_EQ(process_->errors().find("CRITICAL"), std::string::npos) << process_->errors();
+    process_.reset();
+  }
 }
 
 // A chat-completion server on the loopback that takes requests and never answers them: a polish

@@ -31,38 +31,35 @@ class QuorvelProcess {
       runUntil([this] { return !running(); }, 5.0);
     }
     if (watch_) g_source_remove(watch_);
+    if (errorWatch_) g_source_remove(errorWatch_);
   }
   QuorvelProcess(const QuorvelProcess&) = delete;
   QuorvelProcess& operator=(const QuorvelProcess&) = delete;
 
-  // `env`: variables set for the program on top of the test's own.
-  bool start(const std::vector<std::pair<std::string, std::string>>& env = {}) {
-    gchar* argv[] = {const_cast<gchar*>(program_.c_str()), nullptr};
-    gchar** envp = g_get_environ();
-    envp = g_environ_setenv(envp, "HOME", home_.c_str(), TRUE);
-    envp = g_environ_unsetenv(envp, "XDG_CONFIG_HOME");
-    envp = g_environ_setenv(envp, "QUORVEL_TEST_PROBE", "1", TRUE);
+  // Starts the program with `args` after its name and `env` over the test's environment.
+  bool start(const std::vector<std::string>& args = {},
+             const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    std::vector<std::string> words{program_};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<gchar*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    gchar** environment = g_get_environ();
+    environment = g_environ_setenv(environment, "HOME", home_.c_str(), TRUE);
+    environment = g_environ_unsetenv(environment, "XDG_CONFIG_HOME");
+    environment = g_environ_setenv(environment, "QUORVEL_TEST_PROBE", "1", TRUE);
     // The menu's rows are checked as a panel other than GNOME's shows them.
-    envp = g_environ_unsetenv(envp, "XDG_CURRENT_DESKTOP");
-    for (const auto& [name, value] : env)
-      envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
-    // Standard output and standard error in one pipe, in the order they were written.
-    int pipe[2];
-    if (!g_unix_open_pipe(pipe, FD_CLOEXEC, nullptr)) {
-      g_strfreev(envp);
-      return false;
+    environment = g_environ_unsetenv(environment, "XDG_CURRENT_DESKTOP");
+    for (const auto& [name, value] : env) {
+      environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
     }
-    const gint out = pipe[0];
+    gint out = -1;
+    gint err = -1;
     started_ = std::chrono::steady_clock::now();
-    bool ok = g_spawn_async_with_pipes_and_fds(
-        nullptr, argv, envp, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, -1, pipe[1], pipe[1],
-        nullptr, nullptr, 0, &pid_, nullptr, nullptr, nullptr, nullptr);
-    g_strfreev(envp);
-    close(pipe[1]);
-    if (!ok) {
-      close(out);
-      return false;
-    }
+    bool ok = g_spawn_async_with_pipes(nullptr, argv.data(), environment, G_SPAWN_DO_NOT_REAP_CHILD,
+                                       nullptr, nullptr, &pid_, nullptr, &out, &err, nullptr);
+    g_strfreev(environment);
+    if (!ok) return false;
     running_ = true;
     g_child_watch_add(
         pid_,
@@ -73,33 +70,18 @@ class QuorvelProcess {
           g_spawn_close_pid(pid);
         },
         this);
-    GIOChannel* channel = g_io_channel_unix_new(out);
-    g_io_channel_set_close_on_unref(channel, TRUE);
-    g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
-    g_io_channel_set_encoding(channel, nullptr, nullptr);
-    watch_ = g_io_add_watch(
-        channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-        [](GIOChannel* source, GIOCondition, gpointer self) -> gboolean {
-          auto* p = static_cast<QuorvelProcess*>(self);
-          char buffer[4096];
-          gsize got = 0;
-          GIOStatus status = g_io_channel_read_chars(source, buffer, sizeof buffer, &got, nullptr);
-          p->output_.append(buffer, got);
-          if (status == G_IO_STATUS_EOF || status == G_IO_STATUS_ERROR) {
-            p->watch_ = 0;
-            return G_SOURCE_REMOVE;
-          }
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-    g_io_channel_unref(channel);
+    watch_ = collect(out, &output_);
+    errorWatch_ = collect(err, &errors_, &output_);
     return true;
   }
 
   bool running() const { return running_; }
   int pid() const { return pid_; }
   int exitStatus() const { return status_; }
+  // Standard output with standard error mixed in as it arrives.
   const std::string& output() const { return output_; }
+  // Standard error alone (GLib and GTK warnings and criticals).
+  const std::string& errors() const { return errors_; }
   std::chrono::steady_clock::time_point startedAt() const { return started_; }
   bool waitForOutput(const std::string& text, double seconds = 10.0) {
     return runUntil([&] { return output_.find(text) != std::string::npos; }, seconds);
@@ -109,13 +91,46 @@ class QuorvelProcess {
   }
 
  private:
+  struct Sink {
+    QuorvelProcess* self;
+    std::string* text;
+    std::string* also;
+  };
+  // Appends what arrives on `fd` to `text` on the main loop, until its end.
+  guint collect(gint fd, std::string* text, std::string* also = nullptr) {
+    GIOChannel* channel = g_io_channel_unix_new(fd);
+    g_io_channel_set_close_on_unref(channel, TRUE);
+    g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
+    g_io_channel_set_encoding(channel, nullptr, nullptr);
+    guint id = g_io_add_watch_full(
+        channel, G_PRIORITY_DEFAULT, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+        [](GIOChannel* source, GIOCondition, gpointer data) -> gboolean {
+          auto* sink = static_cast<Sink*>(data);
+          char buffer[4096];
+          gsize got = 0;
+          GIOStatus status = g_io_channel_read_chars(source, buffer, sizeof buffer, &got, nullptr);
+          sink->text->append(buffer, got);
+          if (sink->also) sink->also->append(buffer, got);
+          if (status == G_IO_STATUS_EOF || status == G_IO_STATUS_ERROR) {
+            (sink->text == &sink->self->output_ ? sink->self->watch_ : sink->self->errorWatch_) = 0;
+            return G_SOURCE_REMOVE;
+          }
+          return G_SOURCE_CONTINUE;
+        },
+        new Sink{this, text, also}, [](gpointer data) { delete static_cast<Sink*>(data); });
+    g_io_channel_unref(channel);
+    return id;
+  }
+
   std::string home_;
   std::string program_;
   GPid pid_ = 0;
   bool running_ = false;
   int status_ = -1;
   guint watch_ = 0;
+  guint errorWatch_ = 0;
   std::string output_;
+  std::string errors_;
   std::chrono::steady_clock::time_point started_;
 };
 

@@ -354,7 +354,7 @@ TEST_P(TrayHostTest, icon_stands_out_from_the_panel_and_opens_the_popover_and_th
   // host recolours the icon itself.
   std::vector<std::pair<std::string, std::string>> env;
   if (look.host == Host::Trayer && look.dark) env.emplace_back("GTK_THEME", "Adwaita:dark");
-  ASSERT_TRUE(quorvel_->start(env));
+  ASSERT_TRUE(quorvel_->start({}, env));
 
   if (look.host == Host::Xfce) {
     ASSERT_TRUE(runUntil([&] { return listsProcess(registeredItems(), quorvel_->pid()); }, 20.0));

@@ -68,12 +68,16 @@ TEST_F(PopoverWindowTest, close_hides_it_and_focus_loss_closes_it_only_when_aske
   GdkEvent* focusOut = gdk_event_new(GDK_FOCUS_CHANGE);
   focusOut->focus_change.in = FALSE;
   gboolean handled = FALSE;
+  int told = 0;
+  popover_->setFocusLossHandler([&told] { ++told; });
   g_signal_emit_by_name(popover_->window(), "focus-out-event", focusOut, &handled);
   EXPECT_TRUE(popover_->isShown());
 
   popover_->setClosesOnFocusLoss(true);
   g_signal_emit_by_name(popover_->window(), "focus-out-event", focusOut, &handled);
   EXPECT_FALSE(popover_->isShown());
+  g_signal_emit_by_name(popover_->window(), "focus-out-event", focusOut, &handled);
+  EXPECT_EQ(told, 1);  // only a close it made itself
   gdk_event_free(focusOut);
 
   popover_->show(ScreenPoint{200, 0});

@@ -1,14 +1,41 @@
-// DesktopApplication: uniqueness, alerts and quitting on GTK (see desktop_application.h).
+// DesktopApplication: uniqueness, remote requests, alerts and quitting on GTK (see
+// desktop_application.h).
 #include "platform/linux/desktop/desktop_application.h"
 
 #include <gtk/gtk.h>
 
+#include <cstring>
+
 namespace quorvel {
 
+namespace {
+
+constexpr struct {
+  const char* name;
+  LaunchRequest request;
+} kRequestActions[] = {
+    {"reopen", LaunchRequest::Start},
+    {"toggle", LaunchRequest::Toggle},
+    {"show", LaunchRequest::Show},
+};
+
+}  // namespace
+
 DesktopApplication::DesktopApplication()
-    : application_(g_application_new("app.quorvel.Quorvel", G_APPLICATION_DEFAULT_FLAGS)) {}
+    : application_(g_application_new("app.quorvel.Quorvel", G_APPLICATION_DEFAULT_FLAGS)) {
+  for (const auto& entry : kRequestActions) {
+    GSimpleAction* action = g_simple_action_new(entry.name, nullptr);
+    g_signal_connect(action, "activate", G_CALLBACK(onActivate), this);
+    g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
+    g_object_unref(action);
+  }
+  windowed_ = g_simple_action_new_stateful("windowed", nullptr, g_variant_new_boolean(FALSE));
+  g_simple_action_set_enabled(windowed_, FALSE);
+  g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(windowed_));
+}
 
 DesktopApplication::~DesktopApplication() {
+  g_object_unref(windowed_);
   g_object_unref(application_);
 }
 
@@ -19,6 +46,40 @@ bool DesktopApplication::registerAsPrimaryInstance() {
     return true;
   }
   return !g_application_get_is_remote(application_);
+}
+
+void DesktopApplication::setRequestHandler(std::function<void(LaunchRequest)> handler) {
+  handler_ = std::move(handler);
+}
+
+void DesktopApplication::setWindowed(bool windowed) {
+  g_simple_action_set_state(windowed_, g_variant_new_boolean(windowed));
+}
+
+void DesktopApplication::onActivate(GSimpleAction* action, GVariant*, gpointer data) {
+  auto* self = static_cast<DesktopApplication*>(data);
+  const char* name = g_action_get_name(G_ACTION(action));
+  for (const auto& entry : kRequestActions) {
+    if (std::strcmp(entry.name, name) == 0 && self->handler_) self->handler_(entry.request);
+  }
+}
+
+bool DesktopApplication::forwardToPrimary(LaunchRequest request) {
+  GActionGroup* remote = G_ACTION_GROUP(application_);
+  for (const auto& entry : kRequestActions) {
+    if (entry.request == request) g_action_group_activate_action(remote, entry.name, nullptr);
+  }
+  // The activation is a message without a reply: it must be on the wire before this process
+  // ends.
+  if (GDBusConnection* bus = g_application_get_dbus_connection(application_)) {
+    g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+  }
+  bool windowed = false;
+  if (GVariant* state = g_action_group_get_action_state(remote, "windowed")) {
+    windowed = g_variant_get_boolean(state);
+    g_variant_unref(state);
+  }
+  return windowed;
 }
 
 void DesktopApplication::showAlert(const std::string& title, const std::string& body,

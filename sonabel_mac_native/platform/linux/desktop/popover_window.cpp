@@ -1,9 +1,15 @@
 // PopoverWindow: the popover as an undecorated GTK window (see popover_window.h).
 #include "platform/linux/desktop/popover_window.h"
 
+#include <gtk-layer-shell.h>
+
 #include <algorithm>
 
 #include "platform/linux/desktop/webkit_page_view.h"
+
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
 
 namespace quorvel {
 
@@ -14,9 +20,31 @@ gboolean onDelete(GtkWidget* widget, GdkEvent*, gpointer) {
   return TRUE;
 }
 
-gboolean onFocusOut(GtkWidget* widget, GdkEvent*, gpointer data) {
-  if (static_cast<PopoverWindow*>(data)->closesOnFocusLoss()) gtk_widget_hide(widget);
+gboolean onFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<PopoverWindow*>(data)->closeOnFocusLoss();
   return FALSE;
+}
+
+bool onWayland() {
+#ifdef GDK_WINDOWING_WAYLAND
+  return GDK_IS_WAYLAND_DISPLAY(gdk_display_get_default());
+#else
+  return false;
+#endif
+}
+
+// The popover's top left corner on the screen.
+struct Placement {
+  int x, y;
+};
+
+Placement besideAnchor(ScreenPoint at, const GdkRectangle& area, int width, int height) {
+  int x = at.x - width / 2;
+  bool topHalf = at.y < area.y + area.height / 2;
+  int y = topHalf ? at.y + 4 : at.y - height - 4;
+  x = std::clamp(x, area.x, std::max(area.x, area.x + area.width - width));
+  y = std::clamp(y, area.y, std::max(area.y, area.y + area.height - height));
+  return {x, y};
 }
 
 gboolean onKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer) {
@@ -68,26 +96,82 @@ void PopoverWindow::setContent(std::shared_ptr<WebView> view) {
   content_ = std::move(view);
   if (auto* page = dynamic_cast<WebKitPageView*>(content_.get())) {
     gtk_container_add(GTK_CONTAINER(window_), page->widget());
+    gtk_widget_show(page->widget());
+  }
+}
+
+void PopoverWindow::closeOnFocusLoss() {
+  if (!closesOnFocusLoss_ || !isShown()) return;
+  gtk_widget_hide(GTK_WIDGET(window_));
+  if (onFocusLoss_) onFocusLoss_();
+}
+
+void PopoverWindow::useAsWindow() {
+  asWindow_ = true;
+  closesOnFocusLoss_ = false;
+  gtk_window_set_decorated(window_, TRUE);
+  gtk_window_set_skip_taskbar_hint(window_, FALSE);
+  gtk_window_set_skip_pager_hint(window_, FALSE);
+  gtk_window_set_type_hint(window_, GDK_WINDOW_TYPE_HINT_NORMAL);
+  gtk_window_set_keep_above(window_, FALSE);
+  gtk_widget_set_app_paintable(GTK_WIDGET(window_), FALSE);
+  gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
+}
+
+void PopoverWindow::placeOnLayer(std::optional<ScreenPoint> anchor) {
+  // A layer surface must be declared before the window is first realized.
+  if (!layered_) {
+    if (gtk_widget_get_realized(GTK_WIDGET(window_))) return;
+    gtk_layer_init_for_window(window_);
+    gtk_layer_set_namespace(window_, "quorvel");
+    gtk_layer_set_layer(window_, GTK_LAYER_SHELL_LAYER_TOP);
+    gtk_layer_set_keyboard_mode(window_, GTK_LAYER_SHELL_KEYBOARD_MODE_ON_DEMAND);
+    layered_ = true;
+  }
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = anchor ? gdk_display_get_monitor_at_point(display, anchor->x, anchor->y)
+                               : gdk_display_get_primary_monitor(display);
+  if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
+  if (monitor != nullptr) gtk_layer_set_monitor(window_, monitor);
+  GdkRectangle area = {0, 0, width_, height_};
+  if (monitor != nullptr) gdk_monitor_get_geometry(monitor, &area);
+  // Margins count from the monitor's edges inside the panels' exclusive zones; without the
+  // item's position, the top right corner is where most panels keep their tray.
+  gtk_layer_set_anchor(window_, GTK_LAYER_SHELL_EDGE_TOP, TRUE);
+  gtk_layer_set_anchor(window_, anchor ? GTK_LAYER_SHELL_EDGE_LEFT : GTK_LAYER_SHELL_EDGE_RIGHT,
+                       TRUE);
+  gtk_layer_set_anchor(window_, anchor ? GTK_LAYER_SHELL_EDGE_RIGHT : GTK_LAYER_SHELL_EDGE_LEFT,
+                       FALSE);
+  gtk_layer_set_anchor(window_, GTK_LAYER_SHELL_EDGE_BOTTOM, FALSE);
+  if (anchor) {
+    Placement at = besideAnchor(*anchor, area, width_, height_);
+    gtk_layer_set_margin(window_, GTK_LAYER_SHELL_EDGE_LEFT, at.x - area.x);
+    gtk_layer_set_margin(window_, GTK_LAYER_SHELL_EDGE_TOP, at.y - area.y);
+  } else {
+    gtk_layer_set_margin(window_, GTK_LAYER_SHELL_EDGE_RIGHT, 4);
+    gtk_layer_set_margin(window_, GTK_LAYER_SHELL_EDGE_TOP, 4);
   }
 }
 
 void PopoverWindow::show(std::optional<ScreenPoint> anchor) {
-  GdkDisplay* display = gdk_display_get_default();
-  ScreenPoint at;
-  if (anchor) {
-    at = *anchor;
-  } else if (GdkSeat* seat = gdk_display_get_default_seat(display)) {
-    gdk_device_get_position(gdk_seat_get_pointer(seat), nullptr, &at.x, &at.y);
+  if (asWindow_) {
+    // The window manager places an ordinary window.
+  } else if (onWayland()) {
+    if (gtk_layer_is_supported()) placeOnLayer(anchor);
+  } else {
+    GdkDisplay* display = gdk_display_get_default();
+    ScreenPoint at;
+    if (anchor) {
+      at = *anchor;
+    } else if (GdkSeat* seat = gdk_display_get_default_seat(display)) {
+      gdk_device_get_position(gdk_seat_get_pointer(seat), nullptr, &at.x, &at.y);
+    }
+    GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, at.x, at.y);
+    GdkRectangle area = {0, 0, width_, height_};
+    if (monitor) gdk_monitor_get_workarea(monitor, &area);
+    Placement place = besideAnchor(at, area, width_, height_);
+    gtk_window_move(window_, place.x, place.y);
   }
-  GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, at.x, at.y);
-  GdkRectangle area = {0, 0, width_, height_};
-  if (monitor) gdk_monitor_get_workarea(monitor, &area);
-  int x = at.x - width_ / 2;
-  bool topHalf = at.y < area.y + area.height / 2;
-  int y = topHalf ? at.y + 4 : at.y - height_ - 4;
-  x = std::clamp(x, area.x, std::max(area.x, area.x + area.width - width_));
-  y = std::clamp(y, area.y, std::max(area.y, area.y + area.height - height_));
-  gtk_window_move(window_, x, y);
   gtk_widget_show_all(GTK_WIDGET(window_));
   gtk_window_present_with_time(window_, gtk_get_current_event_time());
   if (auto* page = dynamic_cast<WebKitPageView*>(content_.get())) {

@@ -3,12 +3,18 @@
 // Implements: fixed content size, the web view as content, placement centred on the anchor's x
 // and below it in the top half of the screen (above it in the bottom half), clamped to the
 // monitor's work area; keyboard focus on show; hide on close and on the window manager's close
-// request; optional hide on focus loss. No taskbar or pager entry. Missing: an arrow pointing
-// at the item.
+// request; optional hide on focus loss. No taskbar or pager entry. On Wayland, where a client
+// cannot place its own windows, it is a layer-shell surface anchored at the item (or, with no
+// item position, at the top right corner) where the compositor offers layer-shell (KDE,
+// wlroots); elsewhere the compositor places it. As a window (useAsWindow): decorated, in the
+// taskbar, placed by the window manager.
+// Missing: an arrow pointing at the item; on Wayland without layer-shell it is not placed
+// next to the item.
 #pragma once
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
 
 #include "platform/popover.h"
@@ -28,6 +34,11 @@ class PopoverWindow final : public Popover {
   void close() override;
   bool isShown() const override;
   void setClosesOnFocusLoss(bool closes) override { closesOnFocusLoss_ = closes; }
+  void useAsWindow() override;
+  void setFocusLossHandler(std::function<void()> onClosed) override {
+    onFocusLoss_ = std::move(onClosed);
+  }
+  void closeOnFocusLoss();
 
   bool closesOnFocusLoss() const { return closesOnFocusLoss_; }
   GtkWindow* window() const { return window_; }
@@ -38,6 +49,10 @@ class PopoverWindow final : public Popover {
   int width_ = 440;
   int height_ = 420;
   bool closesOnFocusLoss_ = false;
+  std::function<void()> onFocusLoss_;
+  bool asWindow_ = false;
+  bool layered_ = false;
+  void placeOnLayer(std::optional<ScreenPoint> anchor);
 };
 
 }  // namespace quorvel
