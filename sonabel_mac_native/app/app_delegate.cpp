@@ -134,8 +134,12 @@ MenuModel AppDelegate::buildContextMenu() {
   MenuModel menu;
   menu.push_back(std::move(language));
   menu.push_back(std::move(themes));
+  MenuItem login = actionItem("Start at Login", services_.loginItem.isEnabled(),
+                              act(&AppDelegate::toggleStartAtLogin));
+  login.checkable = true;
+  menu.push_back(std::move(login));
   menu.push_back(separatorItem());
-  menu.push_back(actionItem("About Quorvel v1.1.0", false, act(&AppDelegate::showAbout)));
+  menu.push_back(actionItem(kAboutMenuTitle, false, act(&AppDelegate::showAbout)));
   menu.push_back(separatorItem());
   menu.push_back(actionItem("Quit Quorvel", false, act(&AppDelegate::quitApp), "<Control>q"));
   contextMenu_ = menu;
@@ -209,6 +213,16 @@ void AppDelegate::setThemeDark() {
 
 void AppDelegate::saveTheme(const std::string& theme) {
   services_.polisher.updateConfig("theme", theme);
+}
+
+void AppDelegate::toggleStartAtLogin() {
+  // The stored state decides, not the row's check mark: the row may be older than a change
+  // made outside the program.
+  bool enable = !services_.loginItem.isEnabled();
+  if (!services_.loginItem.setEnabled(enable)) {
+    services_.console.line(enable ? "[Quorvel] Could not set Quorvel to start at login"
+                                  : "[Quorvel] Could not stop Quorvel from starting at login");
+  }
 }
 
 void AppDelegate::showAbout() {

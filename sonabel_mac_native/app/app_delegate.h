@@ -10,10 +10,12 @@
 #include <string>
 
 #include "app/language_options.h"
+#include "app/version.h"
 #include "platform/app_controller.h"
 #include "platform/application.h"
 #include "platform/console.h"
 #include "platform/global_input.h"
+#include "platform/login_item.h"
 #include "platform/main_queue.h"
 #include "platform/popover.h"
 #include "platform/status_item.h"
@@ -23,8 +25,10 @@
 namespace quorvel {
 
 inline constexpr const char* kAboutTitle = "Quorvel";
+inline constexpr const char* kAboutMenuTitle = "About Quorvel v" QUORVEL_VERSION;
 inline constexpr const char* kAboutBody =
-    "Version 1.1.0\n\nVoice to polished text.\nPowered by PocketSphinx Speech Recognition & "
+    "Version " QUORVEL_VERSION
+    "\n\nVoice to polished text.\nPowered by PocketSphinx Speech Recognition & "
     "DeepSeek.";
 inline constexpr int kPopoverWidth = 440;
 inline constexpr int kPopoverHeight = 420;
@@ -41,6 +45,7 @@ struct AppDelegateServices {
   MainQueue& mainQueue;
   Console& console;
   const DeepSeekPolisher& polisher;
+  LoginItem& loginItem;
 };
 
 class AppDelegate final : public AppControllerPort,
@@ -64,6 +69,7 @@ class AppDelegate final : public AppControllerPort,
   void setThemeLight();
   void setThemeDark();
   void saveTheme(const std::string& theme);
+  void toggleStartAtLogin();
   void showAbout();
   void quitApp();
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_delegate.h"
+#include "app/version.h"
 #include "platform/linux/audio/always_authorized_permissions.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 #include "platform/linux/audio/pulse_audio_input.h"
@@ -24,6 +25,8 @@
 #include "platform/linux/desktop/x11_click_monitor.h"
 #include "platform/linux/desktop/x11_global_hot_key.h"
 #include "platform/linux/system/curl_http_client.h"
+#include "platform/linux/system/xdg_autostart_entry.h"
+#include "store/app_folder.h"
 #include "web/web_view_controller.h"
 
 namespace quorvel {
@@ -34,15 +37,13 @@ struct QuorvelApp {
 
 namespace {
 
-// Where the resource bundle may be: <prefix>/share/quorvel beside the installed program, then
-// the build folder.
-std::vector<std::string> bundleSearchPaths() {
-  std::vector<std::string> paths;
-  std::error_code error;
-  auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) paths.push_back((program.parent_path().parent_path() / "share/quorvel").string());
-  paths.push_back(std::filesystem::path(QUORVEL_BUILD_RESOURCES).parent_path().string());
-  return paths;
+// Where the resource bundle may be: the data folder of the installation the program was started
+// from (wherever it was unpacked), then the program's own folder (the build folder, where the
+// bundle is copied beside the program).
+std::vector<std::string> bundleSearchPaths(const std::string& program) {
+  if (program.empty()) return {};
+  std::filesystem::path folder = std::filesystem::path(program).parent_path();
+  return {(folder / QUORVEL_DATA_DIR_FROM_PROGRAM).lexically_normal().string(), folder.string()};
 }
 
 }  // namespace
@@ -60,6 +61,10 @@ int QuorvelApp::main(int argc, char** argv) {
   SystemHomeDirectory home;
   FileSystem& files = localFileSystem();
   Console& console = standardOutput();
+  // Before anything reads a file, and only in the one instance, so two never move at once.
+  settleAppFolder(home, files, console);
+  const std::string program = runningProgramPath();
+  XdgAutostartEntry loginItem(home, files, program);
   CurlHttpClient http;
   GLibMainQueue mainQueue;
   DeepSeekPolisher polisher(home, files, http, console);
@@ -79,7 +84,7 @@ int QuorvelApp::main(int argc, char** argv) {
       .makePageHost =
           [&](std::weak_ptr<AppControllerPort> controller) {
             return std::make_shared<WebViewController>(
-                WebViewControllerServices{webViews, engine, files, bundleSearchPaths()},
+                WebViewControllerServices{webViews, engine, files, bundleSearchPaths(program)},
                 std::move(controller));
           },
       .makePopover = [] { return std::make_shared<PopoverWindow>(); },
@@ -89,6 +94,7 @@ int QuorvelApp::main(int argc, char** argv) {
       .mainQueue = mainQueue,
       .console = console,
       .polisher = polisher,
+      .loginItem = loginItem,
   });
 
   mainQueue.async([delegate] {

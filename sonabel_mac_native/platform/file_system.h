@@ -9,6 +9,11 @@
 //     file gets `mode`. False (and the old file untouched) on any failure.
 //   - moveAside: renames `path` to `newPath` without replacing an existing file.
 //   - exists: true when something is at `path`, readable or not.
+//   - moveFolder: moves the folder `path` with everything in it to `newPath`, which must not
+//     exist yet (its parent must), and gives it `mode`. Within one file system a rename;
+//     across file systems a copy into a temporary sibling of `newPath` that is renamed into
+//     place before the original is removed. False on failure, with nothing at `newPath` and
+//     the original where it was (a failed removal of the original after a copy leaves both).
 // Linux: POSIX calls. Tests: the real one in a temporary home, or a wrapper that fails on demand.
 #pragma once
 
@@ -27,6 +32,7 @@ class FileSystem {
                                    unsigned mode) = 0;
   virtual bool moveAside(const std::string& path, const std::string& newPath) = 0;
   virtual bool exists(const std::string& path) const { return readFile(path).has_value(); }
+  virtual bool moveFolder(const std::string& path, const std::string& newPath, unsigned mode) = 0;
 };
 
 // The machine's own file system (defined in platform/linux).

@@ -1,7 +1,9 @@
 // Where the current user's files live.
 //
-// Contract: path() returns the home directory without a trailing slash. Called from any thread.
-// Linux: $HOME, falling back to the password database. Tests: a fixed temporary folder.
+// Contract: path() returns the home directory without a trailing slash; configHome() the folder
+// that holds per-user settings of every program. Called from any thread.
+// Linux: $HOME, falling back to the password database; $XDG_CONFIG_HOME, falling back to
+// <home>/.config. Tests: a fixed temporary folder with .config inside it.
 #pragma once
 
 #include <string>
@@ -13,13 +15,20 @@ class HomeDirectory {
  public:
   virtual ~HomeDirectory() = default;
   virtual std::string path() const = 0;
+  virtual std::string configHome() const { return path() + "/.config"; }
+
+  // The folder that holds every file Quorvel keeps.
+  std::string appFolder() const { return configHome() + "/quorvel"; }
+  // Where earlier versions kept them; moved over once at start (see store/app_folder.h).
+  std::string legacyAppFolder() const { return path() + "/Library/Application Support/Quorvel"; }
 };
 
-// $HOME when set and not empty, else the password database's entry for this user (defined in
-// platform/linux).
+// $HOME when set and not empty, else the password database's entry for this user;
+// $XDG_CONFIG_HOME when it is an absolute path, else <home>/.config (defined in platform/linux).
 class SystemHomeDirectory final : public HomeDirectory {
  public:
   std::string path() const override;
+  std::string configHome() const override;
 };
 
 class FixedHomeDirectory final : public HomeDirectory {

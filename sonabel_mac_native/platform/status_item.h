@@ -26,6 +26,9 @@ struct MenuItem {
   std::string accelerator;  // shown only, e.g. "<Control>q"
   std::function<void()> action;
   std::vector<MenuItem> submenu;
+  // Always drawn with a check box, checked or not. Other action rows get check boxes only
+  // where a row of their menu level is checked (the language and theme choices).
+  bool checkable = false;
 };
 using MenuModel = std::vector<MenuItem>;
 

@@ -10,7 +10,7 @@ namespace quorvel {
 
 DeepSeekPolisher::DeepSeekPolisher(const HomeDirectory& home, FileSystem& files, HttpClient& http,
                                    Console& console, double requestTimeoutSeconds)
-    : configDir_(home.path() + "/Library/Application Support/Quorvel"),
+    : configDir_(home.appFolder()),
       configFile_(configDir_ + "/config.json"),
       files_(files),
       http_(http),

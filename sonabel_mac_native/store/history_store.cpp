@@ -7,8 +7,7 @@
 namespace quorvel {
 
 HistoryStore::HistoryStore(const HomeDirectory& home, FileSystem& files)
-    : historyFile_(home.path() + "/Library/Application Support/Quorvel/history.json"),
-      files_(files) {}
+    : historyFile_(home.appFolder() + "/history.json"), files_(files) {}
 
 void HistoryStore::save(const std::string& jsonString) {
   files_.createDirectories(parentDirectory(historyFile_), kPrivateDirectoryMode);

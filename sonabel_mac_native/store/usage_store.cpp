@@ -52,9 +52,7 @@ bool isDayTable(const nlohmann::json& days) {
 }  // namespace
 
 UsageStore::UsageStore(const HomeDirectory& home, FileSystem& files, const Calendar& calendar)
-    : usageFile_(home.path() + "/Library/Application Support/Quorvel/usage.json"),
-      files_(files),
-      calendar_(calendar) {}
+    : usageFile_(home.appFolder() + "/usage.json"), files_(files), calendar_(calendar) {}
 
 std::optional<std::string> UsageStore::loadRaw() const {
   auto text = files_.readFile(usageFile_);

@@ -17,6 +17,7 @@ using testing::EventLog;
 using testing::FakeApplication;
 using testing::FakeClickMonitor;
 using testing::FakeHotKey;
+using testing::FakeLoginItem;
 using testing::FakeMainQueue;
 using testing::FakePopover;
 using testing::FakeStatusItem;
@@ -91,6 +92,7 @@ class AppDelegateTest : public ::testing::Test {
         .mainQueue = queue_,
         .console = console_,
         .polisher = polisher_,
+        .loginItem = loginItem_,
     });
   }
 
@@ -108,6 +110,7 @@ class AppDelegateTest : public ::testing::Test {
   FakeHotKey hotKey_{&log_};
   FakeApplication application_;
   FakeMainQueue queue_;
+  FakeLoginItem loginItem_;
   std::shared_ptr<FakeStatusItem> statusItem_;
   std::shared_ptr<FakePageHost> page_;
   std::shared_ptr<FakePopover> popover_;
@@ -232,18 +235,20 @@ const MenuItem& findItem(const MenuModel& menu, const std::string& title) {
   throw std::runtime_error("no menu item " + title);
 }
 
-TEST_F(AppDelegateTest, menu_has_the_languages_themes_about_and_quit_in_order) {
+TEST_F(AppDelegateTest, menu_has_the_languages_themes_start_at_login_about_and_quit_in_order) {
   auto delegate = launch();
   MenuModel menu = statusItem_->rightClick();
-  ASSERT_EQ(menu.size(), 6u);
+  ASSERT_EQ(menu.size(), 7u);
   EXPECT_EQ(menu[0].title, "Language");
   EXPECT_EQ(menu[0].kind, MenuItem::Kind::Submenu);
   EXPECT_EQ(menu[1].title, "Theme");
-  EXPECT_EQ(menu[2].kind, MenuItem::Kind::Separator);
-  EXPECT_EQ(menu[3].title, "About Quorvel v1.1.0");
-  EXPECT_EQ(menu[4].kind, MenuItem::Kind::Separator);
-  EXPECT_EQ(menu[5].title, "Quit Quorvel");
-  EXPECT_EQ(menu[5].accelerator, "<Control>q");
+  EXPECT_EQ(menu[2].title, "Start at Login");
+  EXPECT_TRUE(menu[2].checkable);
+  EXPECT_EQ(menu[3].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[4].title, "About Quorvel v1.1.0");
+  EXPECT_EQ(menu[5].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[6].title, "Quit Quorvel");
+  EXPECT_EQ(menu[6].accelerator, "<Control>q");
 
   std::vector<std::string> titles;
   for (const auto& item : menu[0].submenu) titles.push_back(item.title);
@@ -314,10 +319,33 @@ TEST_F(AppDelegateTest, choosing_dark_stores_it_keeping_other_keys_and_switches_
   EXPECT_EQ(page_->themes, (std::vector<std::string>{"dark", "light"}));
 }
 
+TEST_F(AppDelegateTest, start_at_login_row_shows_the_stored_state_and_flips_it) {
+  auto delegate = launch();
+  console_.clear();
+  auto row = [this] { return findItem(statusItem_->rightClick(), "Start at Login"); };
+  EXPECT_FALSE(row().checked);
+  row().action();
+  EXPECT_TRUE(loginItem_.enabled);
+  EXPECT_TRUE(row().checked);
+  // Changed outside the program after the menu was built: the stored state decides.
+  MenuItem stale = row();
+  loginItem_.enabled = false;
+  stale.action();
+  EXPECT_TRUE(loginItem_.enabled);
+  EXPECT_TRUE(console_.lines().empty());
+
+  loginItem_.refuse = true;
+  row().action();
+  EXPECT_TRUE(loginItem_.enabled);
+  EXPECT_TRUE(row().checked);
+  EXPECT_EQ(console_.lines(),
+            std::vector<std::string>{"[Quorvel] Could not stop Quorvel from starting at login"});
+}
+
 TEST_F(AppDelegateTest, about_shows_the_version_box_and_quit_ends_the_application) {
   auto delegate = launch();
   auto menu = statusItem_->rightClick();
-  menu[3].action();
+  menu[4].action();
   ASSERT_EQ(application_.alerts.size(), 1u);
   EXPECT_EQ(application_.alerts[0].title, "Quorvel");
   EXPECT_EQ(application_.alerts[0].body,
@@ -325,7 +353,7 @@ TEST_F(AppDelegateTest, about_shows_the_version_box_and_quit_ends_the_applicatio
             "Recognition & DeepSeek.");
   EXPECT_EQ(application_.alerts[0].button, "OK");
   EXPECT_EQ(application_.quits, 0);
-  menu[5].action();
+  menu[6].action();
   EXPECT_EQ(application_.quits, 1);
 }
 
@@ -349,7 +377,7 @@ TEST_F(AppDelegateTest, menu_actions_do_nothing_once_the_controller_is_gone) {
   auto delegate = launch();
   auto menu = statusItem_->rightClick();
   delegate.reset();
-  menu[5].action();
+  menu[6].action();
   EXPECT_EQ(application_.quits, 0);
 }
 

@@ -35,6 +35,9 @@ class FailingFileSystem final : public FileSystem {
     return !failMoveAside && real_.moveAside(path, newPath);
   }
   bool exists(const std::string& path) const override { return real_.exists(path); }
+  bool moveFolder(const std::string& path, const std::string& newPath, unsigned mode) override {
+    return real_.moveFolder(path, newPath, mode);
+  }
 
  private:
   FileSystem& real_;

@@ -11,6 +11,7 @@
 
 #include "platform/application.h"
 #include "platform/global_input.h"
+#include "platform/login_item.h"
 #include "platform/popover.h"
 #include "platform/status_item.h"
 
@@ -149,6 +150,20 @@ class FakeClickMonitor final : public GlobalClickMonitor {
 
  private:
   EventLog* log_;
+};
+
+// Start at login kept in a flag; `refuse` makes every change fail and leaves the flag alone.
+class FakeLoginItem final : public LoginItem {
+ public:
+  bool isEnabled() const override { return enabled; }
+  bool setEnabled(bool value) override {
+    if (refuse) return false;
+    enabled = value;
+    return true;
+  }
+
+  bool enabled = false;
+  bool refuse = false;
 };
 
 }  // namespace quorvel::testing

@@ -66,8 +66,9 @@ class LoopbackHttpServer {
     }
   };
 
-  LoopbackHttpServer() {
-    server_.new_task_queue = [] { return new httplib::ThreadPool(12); };
+  // Each connection the client keeps alive holds one of the threads while it is open.
+  explicit LoopbackHttpServer(size_t threads = 12) {
+    server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
       handle(request, response);
     });
@@ -108,6 +109,12 @@ class LoopbackHttpServer {
   std::vector<Request> requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
+  }
+
+  // Waits, within the bound, until at least `count` requests have arrived.
+  bool waitForRequests(size_t count, std::chrono::seconds bound = std::chrono::seconds(20)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, bound, [&] { return requests_.size() >= count; });
   }
 
   int mostInFlight() const {

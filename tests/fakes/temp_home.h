@@ -30,7 +30,7 @@ class TempHome final : public HomeDirectory {
   TempHome& operator=(const TempHome&) = delete;
 
   std::string path() const override { return path_; }
-  std::string appSupport() const { return path_ + "/Library/Application Support/Quorvel"; }
+  std::string appSupport() const { return path_ + "/.config/quorvel"; }
   std::string file(const std::string& name) const { return appSupport() + "/" + name; }
 
   void put(const std::string& name, const std::string& bytes) const {

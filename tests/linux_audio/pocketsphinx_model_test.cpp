@@ -21,7 +21,7 @@ class PocketSphinxModelTest : public ::testing::Test {
            ("quorvel-models-" + std::to_string(::getpid()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root);
-    userModels = root / "home/Library/Application Support/Quorvel/models";
+    userModels = root / "home/.config/quorvel/models";
     fs::create_directories(userModels);
   }
   void TearDown() override { fs::remove_all(root); }

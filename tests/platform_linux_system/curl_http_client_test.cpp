@@ -8,12 +8,14 @@
 #include <thread>
 
 #include "fakes/loopback_http_server.h"
+#include "fakes/self_signed_https_server.h"
 
 namespace quorvel {
 namespace {
 
 using testing::closedPort;
 using testing::LoopbackHttpServer;
+using testing::SelfSignedHttpsServer;
 
 // Collects completions from the worker thread; waits on them with a bound.
 class Results {
@@ -90,6 +92,21 @@ TEST(CurlHttpClient, reports_refused_connection_as_transport_error) {
   EXPECT_FALSE(result.error->empty());
   EXPECT_FALSE(result.status);
   EXPECT_FALSE(result.body);
+}
+
+TEST(CurlHttpClient, refuses_a_server_whose_certificate_nobody_signed_and_says_why) {
+  SelfSignedHttpsServer server;
+  ASSERT_TRUE(server.valid());
+  CurlHttpClient client;
+  Results results;
+  client.send(post(server.url("/chat/completions"), R"({"secret":"text"})"), results.completion());
+  ASSERT_TRUE(results.waitFor(1));
+  auto result = results.all()[0];
+  ASSERT_TRUE(result.error);
+  EXPECT_NE(result.error->find("certificate"), std::string::npos) << *result.error;
+  EXPECT_FALSE(result.status);
+  EXPECT_FALSE(result.body);
+  EXPECT_EQ(server.requests(), 0);
 }
 
 TEST(CurlHttpClient, gives_up_on_a_server_that_sends_nothing_after_the_timeout) {

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "fakes/temp_home.h"
 #include "platform/file_system.h"
@@ -81,6 +85,53 @@ TEST(LocalFileSystem, moves_aside_without_replacing_an_existing_file) {
   EXPECT_FALSE(files.exists(path));
   EXPECT_EQ(files.readFile(path + ".unreadable-2"), "broken");
   EXPECT_FALSE(files.moveAside(path, path + ".unreadable-3"));
+}
+
+// The same folder content read back: relative path → bytes.
+std::map<std::string, std::string> contents(const std::string& folder) {
+  std::map<std::string, std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    found[fs::relative(entry.path(), folder).string()] =
+        std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return found;
+}
+
+TEST(LocalFileSystem, moves_a_folder_whole_within_and_across_file_systems_never_over_another) {
+  TempHome home;
+  FileSystem& files = localFileSystem();
+  const std::map<std::string, std::string> content = {{"config.json", "{}"},
+                                                      {"models/de/de.dict", "hallo"}};
+  auto fill = [&](const std::string& folder) {
+    for (const auto& [name, bytes] : content) {
+      fs::create_directories(fs::path(folder + "/" + name).parent_path());
+      std::ofstream(folder + "/" + name) << bytes;
+    }
+  };
+  // /dev/shm is a file system of its own on most machines: there the copy path runs.
+  std::string elsewhere = "/dev/shm/quorvel-move-" + std::to_string(::getpid());
+  const std::pair<std::string, std::string> moves[] = {
+      {home.path() + "/old", home.path() + "/new"},
+      {elsewhere, home.path() + "/from-elsewhere"},
+  };
+  for (const auto& [from, to] : moves) {
+    SCOPED_TRACE(from);
+    fill(from);
+    fs::create_directories(to);
+    EXPECT_FALSE(files.moveFolder(from, to, 0700));
+    EXPECT_EQ(contents(from), content);
+    fs::remove(to);
+
+    ASSERT_TRUE(files.moveFolder(from, to, 0700));
+    EXPECT_FALSE(fs::exists(from));
+    EXPECT_EQ(contents(to), content);
+    EXPECT_EQ(home.mode(to), 0700u);
+  }
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(home.path())) ++entries;
+  EXPECT_EQ(entries, 2);  // no copy left half-way
 }
 
 }  // namespace

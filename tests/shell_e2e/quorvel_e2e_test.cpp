@@ -92,13 +92,11 @@ class QuorvelDesktopTest : public ::testing::Test {
   }
 
   static fs::path screenshots() { return fs::path(QUORVEL_BINARY_DIR) / "screenshots"; }
-  fs::path configFile() const {
-    return fs::path(home_) / "Library/Application Support/Quorvel/config.json";
-  }
+  fs::path configFile() const { return fs::path(home_) / ".config/quorvel/config.json"; }
 
   // Starts the program and waits for its tray item; returns the time to registration in ms.
-  double launch() {
-    process_ = std::make_unique<QuorvelProcess>(home_);
+  double launch(const std::string& program = std::string(QUORVEL_BINARY_DIR) + "/quorvel") {
+    process_ = std::make_unique<QuorvelProcess>(home_, program);
     EXPECT_TRUE(process_->start());
     bool registered = runUntil([this] { return !watcher_.registered().empty(); }, 30.0);
     double elapsed = millisSince(process_->startedAt());
@@ -259,7 +257,7 @@ TEST_F(QuorvelDesktopTest, menu_stores_theme_and_language_and_switches_the_page)
   ASSERT_TRUE(waitForPage("typeof toggleState", "function"));
 
   MenuNode root = menu();
-  EXPECT_EQ(root.labels(), (std::vector<std::string>{"Language", "Theme", "-",
+  EXPECT_EQ(root.labels(), (std::vector<std::string>{"Language", "Theme", "Start at Login", "-",
                                                      "About Quorvel v1.1.0", "-", "Quit Quorvel"}));
   std::vector<std::string> checked;
   for (const auto* group : {root.child("Language"), root.child("Theme")}) {
@@ -319,6 +317,59 @@ TEST_F(QuorvelDesktopTest, f6_toggles_the_page_and_shows_the_badge_then_quit_end
   choose("", "Quit Quorvel");
   ASSERT_TRUE(process_->waitForExit(10.0));
   EXPECT_TRUE(g_spawn_check_wait_status(process_->exitStatus(), nullptr));
+}
+
+// The Debian package as scripts/package builds it, unpacked into a temporary root the way dpkg
+// installs it (maintainer scripts aside), started with a fresh HOME.
+TEST_F(QuorvelDesktopTest, installed_package_finds_its_page_and_starts_at_login_as_itself) {
+  const std::string deb = QUORVEL_PACKAGE_FILE;
+  if (!fs::exists(deb)) GTEST_SKIP() << deb << " is not built; scripts/package builds it";
+  const std::string root = home_ + "-root";
+  struct RemoveRoot {
+    std::string path;
+    ~RemoveRoot() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } removeRoot{root};
+  ASSERT_TRUE(runProgram({"dpkg", "-x", deb, root}));
+  const std::string program = root + "/usr/bin/quorvel";
+
+  launch(program);
+  ASSERT_FALSE(service_.empty());
+  EXPECT_TRUE(waitForPage("document.readyState === 'complete' && location.href",
+                          "file://" + root +
+                              "/usr/share/quorvel/sonabel-mac-native_sonabel-mac-native.bundle/"
+                              "ui.html"));
+  fs::path folder = fs::path(home_) / ".config/quorvel";
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+
+  fs::path entry = fs::path(home_) / ".config/autostart/quorvel.desktop";
+  auto loginRow = [this] {
+    MenuNode root = menu();
+    const MenuNode* row = root.child("Start at Login");
+    return row && row->toggleType == "checkmark" ? row->toggleState : -1;
+  };
+  EXPECT_EQ(loginRow(), 0);
+  choose("", "Start at Login");
+  ASSERT_TRUE(runUntil([&] { return fs::exists(entry); }));
+  EXPECT_EQ(loginRow(), 1);
+  // The setting's check mark does not turn the plain commands into check rows.
+  MenuNode shown = menu();
+  const MenuNode* about = shown.child("About Quorvel v1.1.0");
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(about->toggleType, "");
+  EXPECT_TRUE(runProgram({"desktop-file-validate", entry.string()}));
+  std::ifstream in(entry);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(text.find("\nExec=" + program + "\n"), std::string::npos) << text;
+
+  choose("", "Start at Login");
+  ASSERT_TRUE(runUntil([&] { return !fs::exists(entry); }));
+  EXPECT_EQ(loginRow(), 0);
+  std::ofstream(entry) << text;  // made outside the program
+  EXPECT_EQ(loginRow(), 1);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The real quorvel program as a child of the test: its own temporary HOME, the test probe
-// switched on, its standard output collected, and its end observed on the main loop.
+// The real quorvel program as a child of the test (the one built beside it, or another given
+// by path): its own temporary HOME (whose .config holds its settings), the test probe switched
+// on, its standard output collected, and its end observed on the main loop.
 #pragma once
 
 #include <gio/gio.h>
@@ -17,7 +18,9 @@ namespace quorvel::testing {
 
 class QuorvelProcess {
  public:
-  explicit QuorvelProcess(std::string home) : home_(std::move(home)) {}
+  explicit QuorvelProcess(std::string home,
+                          std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel")
+      : home_(std::move(home)), program_(std::move(program)) {}
   ~QuorvelProcess() {
     if (running()) {
       kill(pid_, SIGKILL);
@@ -29,10 +32,10 @@ class QuorvelProcess {
   QuorvelProcess& operator=(const QuorvelProcess&) = delete;
 
   bool start() {
-    std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel";
-    gchar* argv[] = {const_cast<gchar*>(program.c_str()), nullptr};
+    gchar* argv[] = {const_cast<gchar*>(program_.c_str()), nullptr};
     gchar** env = g_get_environ();
     env = g_environ_setenv(env, "HOME", home_.c_str(), TRUE);
+    env = g_environ_unsetenv(env, "XDG_CONFIG_HOME");
     env = g_environ_setenv(env, "QUORVEL_TEST_PROBE", "1", TRUE);
     // The menu's rows are checked as a panel other than GNOME's shows them.
     env = g_environ_unsetenv(env, "XDG_CURRENT_DESKTOP");
@@ -89,6 +92,7 @@ class QuorvelProcess {
 
  private:
   std::string home_;
+  std::string program_;
   GPid pid_ = 0;
   bool running_ = false;
   int status_ = -1;

@@ -384,7 +384,7 @@ PocketSphinxRecognizerFactory::PocketSphinxRecognizerFactory(MainQueue& mainQueu
     : mainQueue_(mainQueue), home_(home), systemModelDir_(std::move(systemModelDir)) {}
 
 std::vector<std::string> PocketSphinxRecognizerFactory::modelRoots() const {
-  return {home_.path() + "/Library/Application Support/Quorvel/models", systemModelDir_};
+  return {home_.appFolder() + "/models", systemModelDir_};
 }
 
 std::shared_ptr<SpeechRecognizer> PocketSphinxRecognizerFactory::recognizerFor(

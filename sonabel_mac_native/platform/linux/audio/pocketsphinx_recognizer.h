@@ -108,7 +108,7 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
 };
 
 // Recognisers for locales whose model is installed: "en-US" finds Debian's pocketsphinx-en-us;
-// other locales look in <home>/Library/Application Support/Quorvel/models/ and in the system
+// other locales look in <config home>/quorvel/models/ and in the system
 // model folder (see pocketsphinx_model.h).
 class PocketSphinxRecognizerFactory final : public SpeechRecognizerFactory {
  public:

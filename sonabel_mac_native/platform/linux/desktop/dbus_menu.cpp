@@ -79,7 +79,7 @@ void DbusMenu::append(DbusmenuMenuitem* parent, const MenuModel& model) {
         break;
       case MenuItem::Kind::Action:
         dbusmenu_menuitem_property_set(mi, DBUSMENU_MENUITEM_PROP_LABEL, item.title.c_str());
-        if (checkBoxes) {
+        if (checkBoxes || item.checkable) {
           dbusmenu_menuitem_property_set(mi, DBUSMENU_MENUITEM_PROP_TOGGLE_TYPE,
                                          DBUSMENU_MENUITEM_TOGGLE_CHECK);
           dbusmenu_menuitem_property_set_int(mi, DBUSMENU_MENUITEM_PROP_TOGGLE_STATE,

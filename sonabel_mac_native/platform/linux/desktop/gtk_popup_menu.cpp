@@ -32,7 +32,7 @@ void fill(GtkWidget* menu, const MenuModel& model) {
         break;
       }
       case MenuItem::Kind::Action:
-        if (checkBoxes) {
+        if (checkBoxes || item.checkable) {
           widget = gtk_check_menu_item_new_with_label(item.title.c_str());
           gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.checked);
         } else {

@@ -9,7 +9,7 @@ namespace quorvel::tray {
 
 bool menuShowsCheckBoxes(const MenuModel& menu) {
   for (const MenuItem& item : menu) {
-    if (item.kind == MenuItem::Kind::Action && item.checked) return true;
+    if (item.kind == MenuItem::Kind::Action && item.checked && !item.checkable) return true;
   }
   return false;
 }

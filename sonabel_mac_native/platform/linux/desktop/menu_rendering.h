@@ -2,7 +2,8 @@
 // when a menu shows check boxes, how an accelerator is spelled, and how a chosen item runs.
 //
 // Implements: check boxes for every action row of a menu that has a checked row (a choice
-// list such as languages or themes; rows of plain commands get none), "<Control>q" style
+// list such as languages or themes; rows of plain commands get none) and for every row marked
+// checkable (an on/off setting, whose own check does not count), "<Control>q" style
 // accelerators split into modifier and key names, actions run on the next turn of the main
 // loop.
 // Missing: radio groups and disabled rows (the menu model has neither).

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 namespace quorvel {
@@ -31,6 +32,15 @@ bool writeAll(int fd, const std::string& bytes) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+// A rename that never replaces what is at `to`; errno tells why it failed.
+bool renameFolder(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without RENAME_NOREPLACE: a plain rename replaces only an empty folder, and
+  // the caller has checked that nothing is there.
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 std::string folderOf(const std::string& path) {
@@ -105,6 +115,37 @@ class LocalFileSystem final : public FileSystem {
   bool exists(const std::string& path) const override {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
+  }
+
+  bool moveFolder(const std::string& path, const std::string& newPath, unsigned mode) override {
+    if (!isDirectory(path) || exists(newPath)) return false;
+    if (renameFolder(path, newPath)) {
+      ::chmod(newPath.c_str(), static_cast<mode_t>(mode));
+      return true;
+    }
+    if (errno != EXDEV) return false;
+    // Another file system: copy beside the target first, so that a crash part-way leaves no
+    // half-filled folder under the final name.
+    std::string temp = newPath + ".moving-XXXXXX";
+    std::vector<char> buffer(temp.begin(), temp.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) return false;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::copy(path, buffer.data(), fs::copy_options::recursive | fs::copy_options::copy_symlinks,
+             error);
+    if (!error) {
+      ::chmod(buffer.data(), static_cast<mode_t>(mode));
+      if (!renameFolder(buffer.data(), newPath)) {
+        error = std::error_code(errno, std::generic_category());
+      }
+    }
+    if (error) {
+      fs::remove_all(buffer.data(), error);
+      return false;
+    }
+    fs::remove_all(path, error);
+    return true;
   }
 };
 

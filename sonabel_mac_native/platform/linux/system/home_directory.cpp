@@ -1,5 +1,6 @@
 // SystemHomeDirectory: $HOME, else the password database entry of the real user id, without a
-// trailing slash. Missing: nothing; when neither source answers, the path is empty.
+// trailing slash; $XDG_CONFIG_HOME when absolute (a relative one is invalid and ignored), else
+// <home>/.config. Missing: nothing; when neither source answers, the path is empty.
 #include "platform/home_directory.h"
 
 #include <pwd.h>
@@ -40,6 +41,12 @@ std::string SystemHomeDirectory::path() const {
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return withoutTrailingSlash(home);
   return withoutTrailingSlash(fromPasswordDatabase());
+}
+
+std::string SystemHomeDirectory::configHome() const {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return withoutTrailingSlash(config);
+  return path() + "/.config";
 }
 
 }  // namespace quorvel

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# check_package.sh DEB VERSION SOURCE_DIR: checks the Debian package of Quorvel. The files it
+# installs, all under /usr and owned by root; its control fields with the Depends that
+# dpkg-shlibdeps computed; no trace of the source or build tree in any file; the desktop entry
+# and AppStream metadata through their validators; lintian without errors (its warnings are
+# printed). Exits 77 (skipped) when the package has not been built.
+set -uo pipefail
+deb=$1 version=$2 source=$3
+if [ ! -f "$deb" ]; then
+  echo "$deb is not built; scripts/package builds it"
+  exit 77
+fi
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+listing=$(dpkg-deb -c "$deb")
+paths=$(awk '{print $NF}' <<<"$listing")
+expected=(
+  ./usr/bin/quorvel
+  ./usr/share/quorvel/sonabel-mac-native_sonabel-mac-native.bundle/ui.html
+  ./usr/share/applications/quorvel.desktop
+  ./usr/share/metainfo/app.quorvel.Quorvel.metainfo.xml
+  ./usr/share/icons/hicolor/scalable/apps/quorvel.svg
+  ./usr/share/doc/quorvel/README.md
+  ./usr/share/doc/quorvel/copyright
+  ./usr/share/doc/quorvel/changelog.gz
+)
+for size in 16 22 24 32 48 64 128 256; do
+  expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/quorvel.png")
+done
+for path in "${expected[@]}"; do
+  grep -qxF "$path" <<<"$paths" || fail "the package lacks $path"
+done
+outside=$(grep -vE '^\./(usr/.*)?$' <<<"$paths")
+[ -z "$outside" ] || fail "files outside /usr: $outside"
+foreign=$(awk '$2 != "root/root"' <<<"$listing")
+[ -z "$foreign" ] || fail "files not owned by root: $foreign"
+leaked=$(grep -E 'CMake|\.cmake$|\.o$|\.a$|/build/|\.in$' <<<"$paths")
+[ -z "$leaked" ] || fail "build files in the package: $leaked"
+
+[ "$(dpkg-deb -f "$deb" Package)" = quorvel ] || fail "Package is not quorvel"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is not $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for needed in pocketsphinx-en-us libc6 libstdc++6 libgtk-3-0 libwebkit2gtk-4.1-0 libpulse0 \
+    libcurl4 libpocketsphinx3; do
+  grep -qE "(^|, )${needed//+/\\+}( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
+done
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg -x "$deb" "$root"
+traces=$(grep -rlF "$source" "$root")
+[ -z "$traces" ] || fail "files naming the source or build tree $source: $traces"
+desktop-file-validate "$root/usr/share/applications/quorvel.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$root/usr/share/metainfo/app.quorvel.Quorvel.metainfo.xml" ||
+  fail "AppStream metadata"
+
+lintian_out=$(lintian --tag-display-limit 0 "$deb" 2>&1)
+echo "$lintian_out"
+echo "lintian: $(grep -c '^E: ' <<<"$lintian_out") errors, $(grep -c '^W: ' <<<"$lintian_out")" \
+  "warnings, $(grep -c '^I: ' <<<"$lintian_out") infos"
+! grep -q '^E: ' <<<"$lintian_out" || fail "lintian reports errors"
+echo "package size: $(stat -c %s "$deb") bytes"
+exit $status

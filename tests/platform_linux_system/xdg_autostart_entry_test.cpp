@@ -1,0 +1,54 @@
+#include "platform/linux/system/xdg_autostart_entry.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fakes/temp_home.h"
+
+namespace quorvel {
+namespace {
+
+TEST(XdgAutostartEntry, writes_the_program_as_one_exec_argument_or_refuses_it) {
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"/usr/bin/quorvel", "Exec=/usr/bin/quorvel\n"},
+      {"/opt/my apps/quorvel", "Exec=\"/opt/my apps/quorvel\"\n"},
+      {"/opt/a\"b$c/quorvel", "Exec=\"/opt/a\\\\\"b\\\\$c/quorvel\"\n"},
+      {"/opt/100%/quorvel", "Exec=/opt/100%%/quorvel\n"},
+      {"/opt/back\\slash/quorvel", "Exec=\"/opt/back\\\\\\\\slash/quorvel\"\n"},
+      {"bin/quorvel", std::nullopt},
+      {"/opt/line\nbreak/quorvel", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [program, exec] : cases) {
+    SCOPED_TRACE(program);
+    auto text = XdgAutostartEntry::entryText(program);
+    ASSERT_EQ(text.has_value(), exec.has_value());
+    if (text) {
+      EXPECT_NE(text->find("\n" + *exec), std::string::npos) << *text;
+    }
+  }
+}
+
+TEST(XdgAutostartEntry, is_enabled_exactly_while_its_file_exists) {
+  testing::TempHome home;
+  XdgAutostartEntry entry(home, localFileSystem(), "/opt/my apps/quorvel");
+  const std::string path = home.path() + "/.config/autostart/quorvel.desktop";
+  EXPECT_EQ(entry.path(), path);
+  EXPECT_FALSE(entry.isEnabled());
+  ASSERT_TRUE(entry.setEnabled(true));
+  EXPECT_TRUE(entry.isEnabled());
+  EXPECT_EQ(localFileSystem().readFile(path), XdgAutostartEntry::entryText("/opt/my apps/quorvel"));
+  EXPECT_EQ(home.mode(path), 0644u);
+  EXPECT_TRUE(entry.setEnabled(true));
+  ASSERT_TRUE(entry.setEnabled(false));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(entry.setEnabled(false));
+
+  XdgAutostartEntry unwritable(home, localFileSystem(), "relative/quorvel");
+  EXPECT_FALSE(unwritable.setEnabled(true));
+  EXPECT_FALSE(unwritable.isEnabled());
+}
+
+}  // namespace
+}  // namespace quorvel
