@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeMainQueue queue;
   FakePermissionProvider permissions;
   FakeSpeechRecognizerFactory recognizers{queue};
-  auto english = recognizers.support("en-US");
+  recognizers.support("en-US");
   FakeAudioInput microphone;
   auto webView = std::make_shared<FakeScriptEvaluator>(queue);
   auto app = std::make_shared<FakeAppController>();
@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& message : messages) {
     engine->userContentControllerDidReceive(message);
     queue.runUntilIdle();
-    auto task = english->tasks.empty() ? nullptr : english->tasks.back();
+    auto english = recognizers.latest("en-US");
+    auto task = !english || english->tasks.empty() ? nullptr : english->tasks.back();
     if (task) {
       if (auto text = stringMember(message, "_partial")) task->partial(*text);
       if (auto text = stringMember(message, "_final")) task->final(*text);
