@@ -261,7 +261,7 @@ BENCHMARK(BM_StopToRawText)
     ->Arg(60)
     ->Arg(120)
     ->Iterations(1)
-    ->Repetitions(5)
+    ->Repetitions(3)
     ->ReportAggregatesOnly(true)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
