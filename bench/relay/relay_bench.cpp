@@ -6,8 +6,7 @@
 //
 // For one instance and for three behind a round-robin client it prints: the requests per
 // second that 16 keep-alive clients get through, and the latency p50/p99 at a paced rate
-// (default 500 requests per second) both straight to the upstream and through the relay; the
-// difference is what the relay adds.
+// (default 500 requests per second) straight to the upstream and through the relay.
 #include <httplib.h>
 
 #include <algorithm>
@@ -173,11 +172,13 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < instances; ++i) target.ports.push_back(relays[i]->port());
     Throughput most = throughput(target, seconds, 16);
     Latency paced = pacedLatency(target, seconds, rate);
+    // A difference of two p99s taken on a busy machine is mostly noise; the p99 through the
+    // relay is an upper bound on what it adds.
     std::printf(
-        "%zu instance%s: %.0f req/s (16 clients, %ld failed); at %.0f req/s: p50 %.2f ms, p99 "
-        "%.2f ms, added p50 %.2f ms, p99 %.2f ms (%ld failed)\n",
+        "%zu instance%s: %.0f req/s (16 clients, %ld failed); at %.0f req/s through the relay: "
+        "p50 %.2f ms, p99 %.2f ms; added at p50 %.2f ms (%ld failed)\n",
         instances, instances == 1 ? "" : "s", most.perSecond, most.failures, rate, paced.p50Ms,
-        paced.p99Ms, paced.p50Ms - baseline.p50Ms, paced.p99Ms - baseline.p99Ms, paced.failures);
+        paced.p99Ms, paced.p50Ms - baseline.p50Ms, paced.failures);
   }
   relays.clear();
   upstream.stop();

@@ -1,7 +1,9 @@
 // QuorvelApp.main: the composition root. Checks that no other instance runs, builds the Linux
 // providers and the services, hands them to the one AppDelegate, and runs the GTK main loop
 // until "Quit Quorvel".
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 
 #include "app/app_delegate.h"
 #include "app/version.h"
+#include "platform/file_system.h"
 #include "platform/linux/audio/always_authorized_permissions.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 #include "platform/linux/audio/pulse_audio_input.h"
@@ -46,12 +49,38 @@ std::vector<std::string> bundleSearchPaths(const std::string& program) {
   return {(folder / QUORVEL_DATA_DIR_FROM_PROGRAM).lexically_normal().string(), folder.string()};
 }
 
+// Ends the process at once, as quitting does: output and bus messages flushed, writes in
+// progress completed. The session bus name, the tray socket and the key grabs go with the
+// connections the kernel closes.
+DesktopApplication* runningApplication = nullptr;
+
+[[noreturn]] void endProcess() {
+  if (runningApplication != nullptr) runningApplication->flushBus();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  holdFileWritesForExit();
+  _exit(0);
+}
+
+// SIGTERM (kill, shutdown), SIGINT (Ctrl+C) and SIGHUP (session logout) end the program as
+// "Quit Quorvel" does. They are handled on the main loop, between two events, so nothing on the
+// main thread is cut off half-way; the exit happens there directly, since a nested loop (an
+// alert) would swallow a gtk_main_quit.
+void endOnSignals() {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    g_unix_signal_add(
+        signal, [](gpointer) -> gboolean { endProcess(); }, nullptr);
+  }
+}
+
 }  // namespace
 
 int QuorvelApp::main(int argc, char** argv) {
   gtk_init(&argc, &argv);
+  endOnSignals();
 
   DesktopApplication application;
+  runningApplication = &application;
   if (!application.registerAsPrimaryInstance()) {
     std::puts("Quorvel is already running");
     std::fflush(stdout);
@@ -108,8 +137,7 @@ int QuorvelApp::main(int argc, char** argv) {
   gtk_main();
 
   // Quitting ends the process as it stands: nothing is torn down first, as nothing needs to be.
-  std::fflush(stdout);
-  _exit(0);
+  endProcess();
 }
 
 }  // namespace quorvel

@@ -38,4 +38,9 @@ class FileSystem {
 // The machine's own file system (defined in platform/linux).
 FileSystem& localFileSystem();
 
+// For the exit path: waits (at most two seconds) for the machine file system's writes in
+// progress on any thread to end, and keeps later ones from starting, so that the process can
+// end at once without leaving a temporary file behind or a rename undone.
+void holdFileWritesForExit();
+
 }  // namespace quorvel

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "polish/deepseek_polisher.h"
+#include "polish/request_url.h"
 #include "store/utf8.h"
 
 namespace quorvel {
@@ -18,42 +19,6 @@ std::string configuredString(const nlohmann::json& config, const char* key,
     return fallback;
   }
   return it->get<std::string>();
-}
-
-bool isLoopbackHost(const std::string& host) {
-  if (host == "localhost" || host == "::1") return true;
-  // 127.0.0.0/8 in dotted-quad form (the HTTP port hands IPv4 hosts over normalised).
-  if (host.rfind("127.", 0) != 0) return false;
-  int parts = 0;
-  size_t start = 0;
-  while (start <= host.size()) {
-    size_t dot = std::min(host.find('.', start), host.size());
-    std::string part = host.substr(start, dot - start);
-    if (part.empty() || part.size() > 3 ||
-        !std::all_of(part.begin(), part.end(), [](unsigned char c) { return std::isdigit(c); }) ||
-        std::stoi(part) > 255) {
-      return false;
-    }
-    ++parts;
-    start = dot + 1;
-  }
-  return parts == 4;
-}
-
-// The scheme the text names ("ftp" for "ftp://x"), lower case, or empty when it names none.
-std::string schemeOf(const std::string& url) {
-  auto colon = url.find(':');
-  if (colon == std::string::npos || colon == 0 ||
-      !std::isalpha(static_cast<unsigned char>(url[0]))) {
-    return {};
-  }
-  std::string scheme = url.substr(0, colon);
-  for (char& c : scheme) {
-    auto u = static_cast<unsigned char>(c);
-    if (!std::isalnum(u) && c != '+' && c != '-' && c != '.') return {};
-    c = static_cast<char>(std::tolower(u));
-  }
-  return scheme;
 }
 
 // The first answer's content, trimmed, when the reply has exactly the expected shape.
@@ -85,15 +50,10 @@ void DeepSeekPolisher::refuse(const std::string& line, const std::string& descri
 
 bool DeepSeekPolisher::permitsURL(const std::string& url, const std::string& configKey,
                                   const ChatCompletion& completion) const {
-  auto parts = http_.parseURL(url);
-  std::string scheme = parts ? parts->scheme : schemeOf(url);
-  if (scheme == "https" || (!parts && scheme.empty())) return true;  // unparseable: callAPI
-  if (scheme == "http" && parts && isLoopbackHost(parts->host)) return true;
-  std::string why = scheme == "http" ? "plain http:// is allowed only for this machine "
-                                       "(localhost, 127.0.0.0/8, ::1)"
-                                     : "only https:// URLs are allowed";
-  refuse("request not sent to " + url + " (" + configKey + " in config.json): " + why,
-         "The " + configKey + " in config.json (" + url + ") cannot be used: " + why + ".",
+  auto why = urlRefusal(http_, url);
+  if (!why) return true;
+  refuse("request not sent to " + url + " (" + configKey + " in config.json): " + *why,
+         "The " + configKey + " in config.json (" + url + ") cannot be used: " + *why + ".",
          completion);
   return false;
 }

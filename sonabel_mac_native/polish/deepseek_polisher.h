@@ -46,6 +46,8 @@ class DeepSeekPolisher {
 
   const std::string& configDir() const { return configDir_; }
   const std::string& configFile() const { return configFile_; }
+  // The HTTP port this polisher sends through, for the other clients configured in its file.
+  HttpClient& httpClient() const { return http_; }
 
   nlohmann::json readConfig() const;  // always an object
   std::optional<std::string> getAPIKey() const;

@@ -22,6 +22,8 @@
 #include "platform/script_evaluator.h"
 #include "platform/speech.h"
 #include "polish/deepseek_polisher.h"
+#include "speech/audio_accumulator.h"
+#include "speech/transcription_client.h"
 #include "store/history_store.h"
 #include "store/usage_store.h"
 
@@ -111,8 +113,17 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
                          const std::optional<RecognitionError>& error);
   void handleEditRecognition(const std::weak_ptr<RecognitionRequest>& from,
                              const std::optional<RecognitionResult>& result);
-  // Replaces whatever tap bus 0 holds: the platform refuses a second tap on one bus.
-  void installTapFeeding(std::shared_ptr<RecognitionRequest> AudioEngine::*request);
+  // Replaces whatever tap bus 0 holds: the platform refuses a second tap on one bus. The tap
+  // also keeps the audio in `keep` when one is given.
+  void installTapFeeding(std::shared_ptr<RecognitionRequest> AudioEngine::*request,
+                         std::shared_ptr<AudioAccumulator> keep = nullptr);
+  // The transcription server (speech/server_transcription.cpp): at stop the kept audio goes to
+  // the server, whose transcript replaces the local final; a failure falls back to the local one.
+  void beginServerTranscription();
+  void finishServerTranscription(uint64_t generation, std::optional<std::string> text,
+                                 std::optional<std::string> failure);
+  // True while the server's answer is awaited: the local final is set aside, not delivered.
+  bool holdForServer();
   void retryPolish(const std::string& raw, const std::string& mode);
   void llmEdit(const std::string& text, const std::string& instruction);
 
@@ -146,6 +157,17 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   bool sessionFailed_ = false;
   bool editWaitingForFinal_ = false;
   uint64_t editStopGeneration_ = 0;
+  // The transcription server: its settings and the audio kept for it (from start to stop), and
+  // the wait for its answer (from stop to delivery), with the local final once there is one.
+  TranscriptionClient transcription_;
+  std::optional<TranscriptionSettings> serverSettings_;
+  std::shared_ptr<AudioAccumulator> keptAudio_;
+  struct ServerWait {
+    uint64_t generation = 0;
+    std::optional<std::string> localFinal;
+  };
+  std::optional<ServerWait> serverWait_;
+  uint64_t serverGeneration_ = 0;
 };
 
 }  // namespace quorvel

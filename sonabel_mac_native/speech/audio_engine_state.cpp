@@ -6,7 +6,9 @@
 namespace quorvel {
 
 AudioEngine::AudioEngine(AudioEngineServices services)
-    : services_(services), avAudioEngine_(services.audioInput) {
+    : services_(services),
+      avAudioEngine_(services.audioInput),
+      transcription_(services.polisher, services.polisher.httpClient(), services.console) {
   // A locale the platform cannot recognise leaves no recogniser; every start then says so.
   speechRecognizer_ = services_.recognizers.recognizerFor(loadSpeechLocale(services_.polisher));
 }
@@ -51,13 +53,15 @@ void AudioEngine::showRecordingStatusLater(bool recording) {
   });
 }
 
-void AudioEngine::installTapFeeding(std::shared_ptr<RecognitionRequest> AudioEngine::*request) {
+void AudioEngine::installTapFeeding(std::shared_ptr<RecognitionRequest> AudioEngine::*request,
+                                    std::shared_ptr<AudioAccumulator> keep) {
   avAudioEngine_.removeTap(0);
   AudioFormat format = avAudioEngine_.outputFormat(0);
   // Runs on the capture thread. The request it reads does not change while this tap is
   // installed: every start and stop removes the tap before replacing a request.
   avAudioEngine_.installTap(0, 4096, format,
-                            [weak = weak_from_this(), request](const AudioBuffer& buffer) {
+                            [weak = weak_from_this(), request, keep](const AudioBuffer& buffer) {
+                              if (keep) keep->append(buffer);
                               auto self = weak.lock();
                               if (!self) return;
                               if (RecognitionRequest* target = ((*self).*request).get()) {

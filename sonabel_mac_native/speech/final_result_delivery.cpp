@@ -8,6 +8,7 @@
 namespace quorvel {
 
 void AudioEngine::deliverFinalResult() {
+  if (holdForServer()) return;
   waitingForFinal_ = false;
   isRecording_ = false;
   showRecordingStatusLater(false);

@@ -77,12 +77,16 @@ void AudioEngine::startRecording() {
   sessionRecognizer_.reset();
   accumulatedText_.clear();
   currentSegmentText_.clear();
+  serverWait_.reset();
+  serverSettings_ = transcription_.settings();
+  keptAudio_ = serverSettings_ ? std::make_shared<AudioAccumulator>(avAudioEngine_.outputFormat(0))
+                               : nullptr;
 
   // Requests come from the recogniser here, so without one there is no request either.
   std::shared_ptr<RecognitionRequest> request =
       speechRecognizer_ && speechRecognizer_->isAvailable() ? speechRecognizer_->makeRequest()
                                                             : nullptr;
-  if (!request) {
+  if (!request && !serverSettings_) {
     // Nothing was started: the page, which switched to recording on its own, goes back to
     // rest and the tray never shows a recording.
     isRecording_ = false;
@@ -91,20 +95,26 @@ void AudioEngine::startRecording() {
     return;
   }
   isRecording_ = true;
-  request->shouldReportPartialResults = true;
-  request->addsPunctuation = true;
-  recognitionRequest_ = request;
-  sessionRecognizer_ = speechRecognizer_;
+  if (request) {
+    request->shouldReportPartialResults = true;
+    request->addsPunctuation = true;
+    recognitionRequest_ = request;
+    sessionRecognizer_ = speechRecognizer_;
 
-  std::weak_ptr<RecognitionRequest> weakRequest = recognitionRequest_;
-  recognitionTask_ = sessionRecognizer_->recognitionTask(
-      recognitionRequest_,
-      [weak = weak_from_this(), weakRequest](const std::optional<RecognitionResult>& result,
-                                             const std::optional<RecognitionError>& error) {
-        if (auto self = weak.lock()) self->handleRecognition(weakRequest, result, error);
-      });
+    std::weak_ptr<RecognitionRequest> weakRequest = recognitionRequest_;
+    recognitionTask_ = sessionRecognizer_->recognitionTask(
+        recognitionRequest_,
+        [weak = weak_from_this(), weakRequest](const std::optional<RecognitionResult>& result,
+                                               const std::optional<RecognitionError>& error) {
+          if (auto self = weak.lock()) self->handleRecognition(weakRequest, result, error);
+        });
+  } else {
+    // Only the transcription server will hear this dictation: no live text, so the page says
+    // it is listening.
+    sendTextToFrontend("Listening\u2026");
+  }
 
-  installTapFeeding(&AudioEngine::recognitionRequest_);
+  installTapFeeding(&AudioEngine::recognitionRequest_, keptAudio_);
   avAudioEngine_.prepare();
   startCapture(
       generation,
@@ -124,6 +134,8 @@ void AudioEngine::startRecording() {
         self.recognitionTask_.reset();
         self.recognitionRequest_.reset();
         self.sessionRecognizer_.reset();
+        self.keptAudio_.reset();
+        self.serverSettings_.reset();
         self.sendJSError("Failed to start audio engine");
         self.evaluateLater(page::recordingAbandoned());
       },
@@ -208,6 +220,8 @@ void AudioEngine::failSession(const std::string& logLine, const std::string& mes
     ++captureGeneration_;
     waitingForFinal_ = true;
     stopMode_ = "Extract";
+    // The server, when there is one, still hears what was captured.
+    beginServerTranscription();
     accumulatedText_ = currentSegmentText_;
     deliverFinalResult();
     return;
@@ -231,6 +245,7 @@ void AudioEngine::endSession(const std::string& mode) {
     avAudioEngine_.removeTap(0);
     ++captureGeneration_;
     if (recognitionRequest_) recognitionRequest_->endAudio();
+    beginServerTranscription();
   } else {
     // The last session was delivered already: nothing of it may be delivered or counted a
     // second time, so this stop waits on nothing and ends in the no-speech reset. The audio is

@@ -56,8 +56,9 @@ class LoopbackHttpServer {
   struct Request {
     std::string method;
     std::string path;
-    httplib::Headers headers;  // names compare case-insensitively
-    std::string body;
+    httplib::Headers headers;             // names compare case-insensitively
+    std::string body;                     // empty for multipart/form-data: see parts
+    httplib::MultipartFormDataMap parts;  // by field name
 
     bool hasHeader(const std::string& name) const { return headers.count(name) > 0; }
     std::string header(const std::string& name) const {
@@ -134,7 +135,8 @@ class LoopbackHttpServer {
  private:
   void handle(const httplib::Request& request, httplib::Response& response) {
     std::unique_lock lock(mutex_);
-    requests_.push_back({request.method, request.path, request.headers, request.body});
+    requests_.push_back(
+        {request.method, request.path, request.headers, request.body, request.files});
     Reply reply = default_;
     if (!replies_.empty()) {
       reply = std::move(replies_.front());

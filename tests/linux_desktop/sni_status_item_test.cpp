@@ -124,7 +124,9 @@ TEST_F(SniStatusItemTest, exports_its_fixed_properties_and_the_current_tool_tip)
   EXPECT_EQ(stringProperty(*item, "Title"), "Quorvel");
   EXPECT_EQ(stringProperty(*item, "Category"), "ApplicationStatus");
   EXPECT_EQ(stringProperty(*item, "Status"), "Active");
-  EXPECT_EQ(stringProperty(*item, "IconName"), "");
+  EXPECT_EQ(stringProperty(*item, "IconName"), "quorvel-symbolic");
+  // The icon theme folder of this uninstalled build: the sources' icons.
+  EXPECT_EQ(stringProperty(*item, "IconThemePath"), QUORVEL_SOURCE_DIR "/resources/icons");
   EXPECT_EQ(stringProperty(*item, "Menu"), "/MenuBar");
   GVariant* isMenu = property(*item, "ItemIsMenu");
   ASSERT_NE(isMenu, nullptr);

@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
+#include <array>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,24 +99,60 @@ TEST_F(XEmbedStatusItemTest, shows_the_tool_tip_and_swaps_the_picture) {
   EXPECT_EQ(px[2], 0);
 }
 
-TEST_F(XEmbedStatusItemTest, follows_a_theme_change_with_a_light_icon) {
-  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
-  GtkSettings* settings = gtk_settings_get_default();
-  g_object_set(settings, "gtk-theme-name", "Adwaita", "gtk-application-prefer-dark-theme", FALSE,
-               nullptr);
-  XEmbedStatusItem item;
-  // The top line at (20, 4) on the 28 × 18 canvas, drawn at twice the size.
-  auto topLine = [&] {
-    GdkPixbuf* icon = gtk_status_icon_get_pixbuf(item.gtkStatusIcon());
-    return gdk_pixbuf_get_pixels(icon) + 9 * gdk_pixbuf_get_rowstride(icon) +
-           40 * gdk_pixbuf_get_n_channels(icon);
+// A tray manager window of the test's own that owns the tray selection of screen 0 and
+// announces `colours` (16-bit red, green and blue of the foreground), as panels do.
+class AnnouncingTray {
+ public:
+  explicit AnnouncingTray(std::array<long, 3> colours) {
+    display_ = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+    long values[12] = {colours[0], colours[1], colours[2]};
+    XChangeProperty(display_, window_, XInternAtom(display_, "_NET_SYSTEM_TRAY_COLORS", False),
+                    XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(values), 12);
+    XSetSelectionOwner(display_, XInternAtom(display_, "_NET_SYSTEM_TRAY_S0", False), window_,
+                       CurrentTime);
+    XSync(display_, False);
+  }
+  ~AnnouncingTray() {
+    XDestroyWindow(display_, window_);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_ = nullptr;
+  Window window_ = None;
+};
+
+TEST_F(XEmbedStatusItemTest, draws_in_the_trays_announced_colour_else_the_themes_text_colour) {
+  struct Case {
+    bool darkTheme;
+    std::optional<std::array<long, 3>> announced;
+    std::array<int, 3> expected;
   };
-  EXPECT_EQ(topLine()[0], 0);
-  EXPECT_EQ(topLine()[3], 255);
-  g_object_set(settings, "gtk-theme-name", "Adwaita-dark", nullptr);
-  EXPECT_EQ(topLine()[0], 255);
-  EXPECT_EQ(topLine()[3], 255);
+  // Adwaita's text is #2e3436, its dark variant's #eeeeec.
+  const Case cases[] = {
+      {false, std::nullopt, {0x2e, 0x34, 0x36}},
+      {true, std::nullopt, {0xee, 0xee, 0xec}},
+      {false, std::array<long, 3>{0xffff, 0xffff, 0xffff}, {255, 255, 255}},
+      {true, std::array<long, 3>{0x1010, 0x8080, 0}, {0x10, 0x80, 0}},
+  };
+  GtkSettings* settings = gtk_settings_get_default();
   g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.darkTheme ? "dark" : "light") +
+                 (c.announced ? " with colours announced" : ""));
+    g_object_set(settings, "gtk-application-prefer-dark-theme", c.darkTheme, nullptr);
+    std::optional<AnnouncingTray> tray;
+    if (c.announced) tray.emplace(*c.announced);
+    XEmbedStatusItem item;
+    // The top line at (20, 4) on the 28 × 18 canvas, drawn at twice the size.
+    GdkPixbuf* icon = gtk_status_icon_get_pixbuf(item.gtkStatusIcon());
+    const guchar* px = gdk_pixbuf_get_pixels(icon) + 9 * gdk_pixbuf_get_rowstride(icon) +
+                       40 * gdk_pixbuf_get_n_channels(icon);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(px[i], c.expected[i], 1) << i;
+    EXPECT_EQ(px[3], 255);
+  }
+  g_object_set(settings, "gtk-application-prefer-dark-theme", FALSE, nullptr);
 }
 
 G_GNUC_END_IGNORE_DEPRECATIONS

@@ -2,6 +2,8 @@
 // instance and quit, driven as a panel and a user would drive them.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -79,7 +82,9 @@ class QuorvelDesktopTest : public ::testing::Test {
   void SetUp() override {
     lock_ = std::make_unique<DesktopLock>();
     ASSERT_TRUE(lock_->held());
-    char pattern[] = "/tmp/quorvel-e2e-XXXXXX";
+    // Not under /tmp: with HOME there, WebKit's sandboxed web process does not see the test
+    // display's Xauthority (under /tmp too) and warns that it cannot open the display.
+    char pattern[] = "/var/tmp/quorvel-e2e-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home_ = pattern;
     ASSERT_TRUE(watcher_.start());
@@ -96,12 +101,13 @@ class QuorvelDesktopTest : public ::testing::Test {
 
   // Starts the program and waits for its tray item; returns the time to registration in ms.
   double launch(const std::string& program = std::string(QUORVEL_BINARY_DIR) + "/quorvel") {
+    const size_t before = watcher_.registered().size();
     process_ = std::make_unique<QuorvelProcess>(home_, program);
     EXPECT_TRUE(process_->start());
-    bool registered = runUntil([this] { return !watcher_.registered().empty(); }, 30.0);
+    bool registered = runUntil([&] { return watcher_.registered().size() > before; }, 30.0);
     double elapsed = millisSince(process_->startedAt());
     EXPECT_TRUE(registered) << process_->output();
-    if (registered) service_ = watcher_.registered().front();
+    if (registered) service_ = watcher_.registered().back();
     return elapsed;
   }
 
@@ -370,6 +376,102 @@ TEST_F(QuorvelDesktopTest, installed_package_finds_its_page_and_starts_at_login_
   EXPECT_EQ(loginRow(), 0);
   std::ofstream(entry) << text;  // made outside the program
   EXPECT_EQ(loginRow(), 1);
+}
+
+// A chat-completion server on the loopback that takes requests and never answers them: a polish
+// stays in flight for as long as the test wants.
+class SilentServer {
+ public:
+  SilentServer() : service_(g_socket_service_new()) {
+    port_ = g_socket_listener_add_any_inet_port(G_SOCKET_LISTENER(service_), nullptr, nullptr);
+    g_signal_connect(service_, "incoming", G_CALLBACK(onIncoming), this);
+    g_socket_service_start(service_);
+  }
+  ~SilentServer() {
+    g_socket_service_stop(service_);
+    g_socket_listener_close(G_SOCKET_LISTENER(service_));
+    for (GSocketConnection* c : held_) g_object_unref(c);
+    g_object_unref(service_);
+  }
+  int port() const { return port_; }
+  bool requested() const { return !held_.empty(); }
+
+ private:
+  static gboolean onIncoming(GSocketService*, GSocketConnection* connection, GObject*,
+                             gpointer self) {
+    static_cast<SilentServer*>(self)->held_.push_back(
+        G_SOCKET_CONNECTION(g_object_ref(connection)));
+    return TRUE;
+  }
+  GSocketService* service_;
+  int port_ = 0;
+  std::vector<GSocketConnection*> held_;
+};
+
+// Stored files to check after the end: written before the start, parsed again afterwards.
+const char kHistory[] = R"("[{\"raw\":\"kept\"}]")";
+const char kUsage[] =
+    R"({"total_chars": 12, "total_sessions": 1, "month_chars": 12, "month": "2026-12", "daily": {}})";
+
+TEST_F(QuorvelDesktopTest,
+       a_termination_signal_during_a_dictation_or_a_polish_ends_it_promptly_and_quietly) {
+  if (std::getenv("QUORVEL_TEST_PULSE") == nullptr)
+    GTEST_SKIP() << "needs the session's PulseAudio";
+  struct Case {
+    const char* during;
+    int signal;
+    bool polish;
+  };
+  const Case cases[] = {{"dictation", SIGTERM, false},
+                        {"polish", SIGTERM, true},
+                        {"dictation", SIGHUP, false},
+                        {"dictation", SIGINT, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.during) + " signal " + std::to_string(c.signal));
+    SilentServer server;
+    fs::create_directories(configFile().parent_path());
+    const fs::path folder = configFile().parent_path();
+    std::ofstream(configFile()) << nlohmann::json{
+        {"deepseek_api_key", "sk-test"},
+        {"api_base_url", "http://127.0.0.1:" + std::to_string(server.port())}};
+    std::ofstream(folder / "history.json") << kHistory;
+    std::ofstream(folder / "usage.json") << kUsage;
+    launch();
+    ASSERT_TRUE(process_->waitForOutput("[Hotkey] F6 global hotkey registered\n"));
+    ASSERT_TRUE(waitForPage("document.readyState === 'complete' && state", "idle"));
+    ASSERT_TRUE(runProgram({"xdotool", "key", "F6"}));
+    ASSERT_TRUE(waitForPage("state", "recording"));
+    if (c.polish) {
+      ASSERT_TRUE(
+          runProgram({"paplay", "-d", "vmic", "--raw", "--rate=16000", "--channels=1",
+                      "--format=s16le", "/usr/share/pocketsphinx/test/data/goforward.raw"}));
+      ASSERT_TRUE(runProgram({"xdotool", "key", "F6"}));
+      ASSERT_TRUE(runUntil([&] { return server.requested(); }, 20.0)) << process_->output();
+    }
+    const auto sent = Clock::now();
+    ASSERT_EQ(kill(process_->pid(), c.signal), 0);
+    ASSERT_TRUE(process_->waitForExit(5.0));
+    const double exitMs = millisSince(sent);
+    std::cout << "[figure] signal " << c.signal << " during a " << c.during
+              << " to process end: " << exitMs << " ms" << std::endl;
+    EXPECT_LT(exitMs, 1000.0);
+    EXPECT_TRUE(g_spawn_check_wait_status(process_->exitStatus(), nullptr));
+    for (std::string_view noise : {"CRITICAL", "WARNING", "Gtk-", "GLib-", "Gdk-"}) {
+      EXPECT_EQ(process_->output().find(noise), std::string::npos) << process_->output();
+    }
+    // Stored files are whole, and no temporary file is left beside them.
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_NE(name.front(), '.') << name;
+      if (entry.path().extension() == ".json") {
+        std::ifstream in(entry.path());
+        EXPECT_FALSE(nlohmann::json::parse(in, nullptr, false).is_discarded()) << name;
+      }
+    }
+    std::ifstream history(folder / "history.json");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(history), {}), kHistory);
+    process_.reset();
+  }
 }
 
 }  // namespace

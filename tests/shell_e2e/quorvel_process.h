@@ -1,15 +1,18 @@
 // The real quorvel program as a child of the test (the one built beside it, or another given
 // by path): its own temporary HOME (whose .config holds its settings), the test probe switched
-// on, its standard output collected, and its end observed on the main loop.
+// on, its standard output and error collected, and its end observed on the main loop.
 #pragma once
 
 #include <gio/gio.h>
+#include <glib-unix.h>
 #include <glib/gstdio.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "linux_desktop/desktop_session.h"
@@ -31,20 +34,34 @@ class QuorvelProcess {
   QuorvelProcess(const QuorvelProcess&) = delete;
   QuorvelProcess& operator=(const QuorvelProcess&) = delete;
 
-  bool start() {
+  // `env`: variables set for the program on top of the test's own.
+  bool start(const std::vector<std::pair<std::string, std::string>>& env = {}) {
     gchar* argv[] = {const_cast<gchar*>(program_.c_str()), nullptr};
-    gchar** env = g_get_environ();
-    env = g_environ_setenv(env, "HOME", home_.c_str(), TRUE);
-    env = g_environ_unsetenv(env, "XDG_CONFIG_HOME");
-    env = g_environ_setenv(env, "QUORVEL_TEST_PROBE", "1", TRUE);
+    gchar** envp = g_get_environ();
+    envp = g_environ_setenv(envp, "HOME", home_.c_str(), TRUE);
+    envp = g_environ_unsetenv(envp, "XDG_CONFIG_HOME");
+    envp = g_environ_setenv(envp, "QUORVEL_TEST_PROBE", "1", TRUE);
     // The menu's rows are checked as a panel other than GNOME's shows them.
-    env = g_environ_unsetenv(env, "XDG_CURRENT_DESKTOP");
-    gint out = -1;
+    envp = g_environ_unsetenv(envp, "XDG_CURRENT_DESKTOP");
+    for (const auto& [name, value] : env)
+      envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
+    // Standard output and standard error in one pipe, in the order they were written.
+    int pipe[2];
+    if (!g_unix_open_pipe(pipe, FD_CLOEXEC, nullptr)) {
+      g_strfreev(envp);
+      return false;
+    }
+    const gint out = pipe[0];
     started_ = std::chrono::steady_clock::now();
-    bool ok = g_spawn_async_with_pipes(nullptr, argv, env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                                       nullptr, &pid_, nullptr, &out, nullptr, nullptr);
-    g_strfreev(env);
-    if (!ok) return false;
+    bool ok = g_spawn_async_with_pipes_and_fds(
+        nullptr, argv, envp, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, -1, pipe[1], pipe[1],
+        nullptr, nullptr, 0, &pid_, nullptr, nullptr, nullptr, nullptr);
+    g_strfreev(envp);
+    close(pipe[1]);
+    if (!ok) {
+      close(out);
+      return false;
+    }
     running_ = true;
     g_child_watch_add(
         pid_,

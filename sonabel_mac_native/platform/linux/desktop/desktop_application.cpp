@@ -34,6 +34,12 @@ void DesktopApplication::showAlert(const std::string& title, const std::string& 
   gtk_widget_destroy(dialog);
 }
 
+void DesktopApplication::flushBus() {
+  if (GDBusConnection* bus = g_application_get_dbus_connection(application_)) {
+    g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+  }
+}
+
 void DesktopApplication::quit() {
   if (gtk_main_level() > 0) gtk_main_quit();
 }

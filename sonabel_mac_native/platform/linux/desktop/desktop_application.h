@@ -23,6 +23,9 @@ class DesktopApplication final : public Application {
   void showAlert(const std::string& title, const std::string& body,
                  const std::string& button) override;
   void quit() override;
+  // Sends what is still queued for the session bus (a reply to the menu's quit row, say);
+  // for the exit path.
+  void flushBus();
 
  private:
   GApplication* application_;

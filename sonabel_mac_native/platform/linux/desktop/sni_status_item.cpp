@@ -35,6 +35,7 @@ SniStatusItem::SniStatusItem(GDBusConnection* connection, Options options)
     : connection_(G_DBUS_CONNECTION(g_object_ref(connection))),
       cancellable_(g_cancellable_new()),
       busName_(sni::itemBusName(static_cast<long>(getpid()), nextSerial())),
+      iconThemePath_(iconThemeFolder()),
       foreground_(panelForeground()),
       menu_(std::make_unique<DbusMenu>(sni::kMenuObjectPath)),
       self_(std::make_shared<SniStatusItem*>(this)) {
@@ -167,7 +168,8 @@ GVariant* SniStatusItem::onGetProperty(GDBusConnection*, const gchar*, const gch
   if (name == "Id") return g_variant_new_string("quorvel");
   if (name == "Title") return g_variant_new_string("Quorvel");
   if (name == "Status") return g_variant_new_string("Active");
-  if (name == "IconName") return g_variant_new_string("");
+  if (name == "IconName") return g_variant_new_string(statusIconName(self->image_));
+  if (name == "IconThemePath") return g_variant_new_string(self->iconThemePath_.c_str());
   if (name == "IconPixmap") return self->iconPixmaps();
   if (name == "ToolTip") return sni::toolTipVariant(self->toolTip_);
   if (name == "ItemIsMenu") return g_variant_new_boolean(FALSE);

@@ -4,12 +4,13 @@
 // Implements: the item object at /StatusNotifierItem under the name
 // org.kde.StatusNotifierItem-<pid>-<n>, registration with org.kde.StatusNotifierWatcher and
 // again every time the watcher's name appears, Activate and SecondaryActivate (the activate
-// handler), ContextMenu (a GtkMenu drawn here), the icon pixmaps at scale 1 and 2 (redrawn when
-// the GTK theme changes), the tool tip, NewIcon / NewToolTip, and the menu at /MenuBar.
-// GNOME Shell's AppIndicator (and Unity) open the menu on a left click, so there the menu starts
-// with an "Open Quorvel" row that acts like a left click elsewhere.
-// Missing: Scroll does nothing; no attention or overlay icons; the item never changes Status.
-// Main thread only: bus callbacks arrive on the default main context.
+// handler), ContextMenu (a GtkMenu drawn here), the icon by name from our hicolor icons (with
+// their folder in IconThemePath; hosts recolour the symbolic one to suit the panel), the icon
+// pixmaps at scale 1 and 2 for hosts that want pixels (redrawn when the GTK theme changes), the
+// tool tip, NewIcon / NewToolTip, and the menu at /MenuBar. GNOME Shell's AppIndicator (and Unity)
+// open the menu on a left click, so there the menu starts with an "Open Quorvel" row that acts like
+// a left click elsewhere. Missing: Scroll does nothing; no attention or overlay icons; the item
+// never changes Status. Main thread only: bus callbacks arrive on the default main context.
 #pragma once
 
 #include <gio/gio.h>
@@ -84,6 +85,7 @@ class SniStatusItem final : public StatusItem {
 
   StatusImage image_ = StatusImage::MenuBarIcon;
   std::string toolTip_;
+  std::string iconThemePath_;
   Rgb foreground_;
   std::function<void(ScreenPoint)> activateHandler_;
   std::function<MenuModel()> menuProvider_;

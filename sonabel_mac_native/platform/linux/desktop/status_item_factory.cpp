@@ -1,7 +1,6 @@
-// Picks the StatusNotifierItem or the XEmbed tray icon; see status_item_factory.h.
+// Picks the StatusNotifierItem or the XEmbed tray icon and follows the watcher; see
+// status_item_factory.h.
 #include "platform/linux/desktop/status_item_factory.h"
-
-#include <gio/gio.h>
 
 #include "platform/linux/desktop/sni_status_item.h"
 #include "platform/linux/desktop/sni_wire.h"
@@ -34,15 +33,103 @@ bool watcherOnBus(GDBusConnection* bus) {
 
 }  // namespace
 
-std::unique_ptr<StatusItem> makeStatusItem() {
+FollowingStatusItem::FollowingStatusItem(GDBusConnection* bus)
+    : bus_(bus ? G_DBUS_CONNECTION(g_object_ref(bus)) : nullptr) {
+  // Decided at once, so that the item exists when this returns; the watch then follows changes.
+  use(bus_ != nullptr && watcherOnBus(bus_));
+  if (bus_ != nullptr) {
+    watchId_ =
+        g_bus_watch_name_on_connection(bus_, sni::kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                       onWatcherAppeared, onWatcherVanished, this, nullptr);
+  }
+}
+
+FollowingStatusItem::~FollowingStatusItem() {
+  if (watchId_ != 0) g_bus_unwatch_name(watchId_);
+  current_.reset();
+  if (bus_ != nullptr) g_object_unref(bus_);
+}
+
+void FollowingStatusItem::use(bool statusNotifier) {
+  if (current_ && statusNotifier == statusNotifier_) return;
+  // The old item leaves the panel before the new one asks to be shown.
+  current_.reset();
+  xembed_ = nullptr;
+  statusNotifier_ = statusNotifier;
+  if (statusNotifier) {
+    current_ = std::make_unique<SniStatusItem>(bus_, SniStatusItem::Options{});
+  } else {
+    auto xembed = std::make_unique<XEmbedStatusItem>();
+    xembed_ = xembed.get();
+    xembed_->setEmbeddedHandler([this](bool) { reportAvailability(); });
+    current_ = std::move(xembed);
+  }
+  current_->setImage(image_);
+  current_->setToolTip(toolTip_);
+  if (activateHandler_) current_->setActivateHandler(activateHandler_);
+  if (menuProvider_) current_->setMenuProvider(menuProvider_);
+  reportAvailability();
+}
+
+void FollowingStatusItem::onWatcherAppeared(GDBusConnection*, const gchar*, const gchar*,
+                                            gpointer self) {
+  static_cast<FollowingStatusItem*>(self)->use(true);
+}
+
+void FollowingStatusItem::onWatcherVanished(GDBusConnection*, const gchar*, gpointer self) {
+  static_cast<FollowingStatusItem*>(self)->use(false);
+}
+
+bool FollowingStatusItem::hostAvailable() const {
+  if (statusNotifier_) return true;
+  return xembed_ != nullptr && (xembed_->embedded() || xembed_->trayPresent());
+}
+
+void FollowingStatusItem::reportAvailability() {
+  const bool now = hostAvailable();
+  if (reported_ == now) return;
+  reported_ = now;
+  if (availabilityHandler_) availabilityHandler_(now);
+}
+
+void FollowingStatusItem::setHostAvailabilityHandler(std::function<void(bool)> handler) {
+  availabilityHandler_ = std::move(handler);
+  reported_.reset();
+  reportAvailability();
+}
+
+void FollowingStatusItem::setImage(StatusImage image) {
+  image_ = image;
+  current_->setImage(image);
+}
+
+void FollowingStatusItem::setToolTip(const std::string& text) {
+  toolTip_ = text;
+  current_->setToolTip(text);
+}
+
+void FollowingStatusItem::setActivateHandler(std::function<void(ScreenPoint where)> handler) {
+  activateHandler_ = handler;
+  current_->setActivateHandler(std::move(handler));
+}
+
+void FollowingStatusItem::setMenuProvider(std::function<MenuModel()> provider) {
+  menuProvider_ = provider;
+  current_->setMenuProvider(std::move(provider));
+}
+
+void FollowingStatusItem::popUpMenu(ScreenPoint where) {
+  current_->popUpMenu(where);
+}
+
+std::optional<ScreenPoint> FollowingStatusItem::anchor() const {
+  return current_->anchor();
+}
+
+std::unique_ptr<FollowingStatusItem> makeStatusItem() {
   GDBusConnection* bus =
       sessionBusAnnounced() ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr) : nullptr;
-  std::unique_ptr<StatusItem> item;
-  if (bus != nullptr && watcherOnBus(bus)) {
-    item = std::make_unique<SniStatusItem>(bus, SniStatusItem::Options{});
-  } else {
-    item = std::make_unique<XEmbedStatusItem>();
-  }
+  auto item = std::make_unique<FollowingStatusItem>(bus);
   if (bus != nullptr) g_object_unref(bus);
   return item;
 }

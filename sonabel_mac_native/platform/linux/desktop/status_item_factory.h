@@ -1,17 +1,74 @@
-// Chooses the tray item for this desktop.
+// Chooses the tray item for this desktop, and changes it when the desktop changes.
 //
-// Implements: a StatusNotifierItem when a StatusNotifierWatcher owns its name on the session
-// bus at start, otherwise an XEmbed tray icon (also when there is no session bus).
-// Missing: the choice is made once; a watcher that starts later is not followed.
+// Implements: a StatusNotifierItem while a StatusNotifierWatcher owns its name on the session
+// bus, an XEmbed tray icon otherwise (also when there is no session bus). The watcher is
+// followed: when one appears after start the XEmbed icon gives way to the StatusNotifierItem,
+// when it goes (a panel restart) the XEmbed icon comes back, and so on; the old item is gone
+// before the new one shows, so there are never two icons. The new item gets the picture, tool
+// tip, click handler and menu of the old. Whether any host can show the item is reported to a
+// handler, for a window of its own where no tray exists.
+// Missing: the XEmbed tray's own coming and going is left to the XEmbed icon, which docks
+// whenever a tray appears.
 // Call after gtk_init, on the main thread.
 #pragma once
 
+#include <gio/gio.h>
+
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/status_item.h"
 
 namespace quorvel::tray {
 
-std::unique_ptr<StatusItem> makeStatusItem();
+class XEmbedStatusItem;
+
+class FollowingStatusItem final : public StatusItem {
+ public:
+  // `bus`: the session connection, or null when there is none (then XEmbed only).
+  explicit FollowingStatusItem(GDBusConnection* bus);
+  ~FollowingStatusItem() override;
+  FollowingStatusItem(const FollowingStatusItem&) = delete;
+  FollowingStatusItem& operator=(const FollowingStatusItem&) = delete;
+
+  void setImage(StatusImage image) override;
+  void setToolTip(const std::string& text) override;
+  void setActivateHandler(std::function<void(ScreenPoint where)> handler) override;
+  void setMenuProvider(std::function<MenuModel()> provider) override;
+  void popUpMenu(ScreenPoint where) override;
+  std::optional<ScreenPoint> anchor() const override;
+
+  // Called with false when neither a StatusNotifierWatcher nor an XEmbed tray is there to show
+  // the item, and with true when one is back; only on a change. Called once at once with the
+  // present state.
+  void setHostAvailabilityHandler(std::function<void(bool available)> handler);
+  bool hostAvailable() const;
+
+  // The item that shows now: a SniStatusItem or an XEmbedStatusItem.
+  StatusItem* current() const { return current_.get(); }
+
+ private:
+  static void onWatcherAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
+  static void onWatcherVanished(GDBusConnection*, const gchar*, gpointer self);
+  void use(bool statusNotifier);
+  void reportAvailability();
+
+  GDBusConnection* bus_ = nullptr;
+  guint watchId_ = 0;
+  bool statusNotifier_ = false;
+  std::unique_ptr<StatusItem> current_;
+  XEmbedStatusItem* xembed_ = nullptr;  // current_ when it is the XEmbed icon
+
+  StatusImage image_ = StatusImage::MenuBarIcon;
+  std::string toolTip_;
+  std::function<void(ScreenPoint)> activateHandler_;
+  std::function<MenuModel()> menuProvider_;
+  std::function<void(bool)> availabilityHandler_;
+  std::optional<bool> reported_;
+};
+
+std::unique_ptr<FollowingStatusItem> makeStatusItem();
 
 }  // namespace quorvel::tray

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace quorvel::tray {
 namespace {
@@ -109,6 +111,27 @@ void drawRecordingBadge(cairo_t* cr) {
 }
 
 }  // namespace
+
+const char* statusIconName(StatusImage image) {
+  return image == StatusImage::RecordingBadge ? "quorvel-recording" : "quorvel-symbolic";
+}
+
+std::string iconThemeFolder() {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> candidates;
+  std::error_code error;
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (!error) candidates.push_back(program.parent_path().parent_path() / "share/icons");
+#ifdef QUORVEL_UNINSTALLED_ICONS
+  candidates.emplace_back(QUORVEL_UNINSTALLED_ICONS);
+#endif
+  for (const fs::path& folder : candidates) {
+    if (fs::exists(folder / "hicolor/scalable/status/quorvel-symbolic.svg", error)) {
+      return folder.string();
+    }
+  }
+  return "";
+}
 
 Rgb panelForeground() {
   constexpr Rgb kLight{1.0, 1.0, 1.0};

@@ -2,13 +2,16 @@
 // panel's foreground colour) and the recording badge (a red dot that keeps its colour).
 //
 // Implements: both pictures on a 28 × 18 point canvas at any whole scale, the microphone from
-// the icon theme's "audio-input-microphone-symbolic" at 13 points with a drawn fallback, and a
-// guess of the panel's foreground colour.
-// Missing: the panel's real colour is not knowable through the tray protocols; see
-// panelForeground().
+// the icon theme's "audio-input-microphone-symbolic" at 13 points with a drawn fallback, a
+// guess of the panel's foreground colour, and the names and folder of the same pictures as
+// icons of the hicolor theme (a symbolic one that hosts recolour, and a red one they keep).
+// Missing: the panel's real colour is not knowable through the StatusNotifierItem protocol;
+// see panelForeground().
 #pragma once
 
 #include <cairo.h>
+
+#include <string>
 
 #include "platform/status_item.h"
 
@@ -29,6 +32,14 @@ struct Rgb {
 // the GTK theme is dark (gtk-application-prefer-dark-theme, or a theme name ending in "dark"),
 // otherwise black. Needs GTK initialised; without a screen it answers black.
 Rgb panelForeground();
+
+// The theme's name of the picture: "quorvel-symbolic" (recoloured by hosts) or
+// "quorvel-recording" (full colour).
+const char* statusIconName(StatusImage image);
+
+// The folder that holds hicolor/scalable/status/<name>.svg: <prefix>/share/icons beside the
+// installed program, else the sources' icons of an uninstalled build; "" when neither has them.
+std::string iconThemeFolder();
 
 // A new ARGB32 surface of (28 × scale) × (18 × scale) pixels; the caller destroys it.
 // `useThemeGlyph` false draws the fallback microphone instead of looking up the icon theme.

@@ -1,12 +1,14 @@
 // The tray item as an XEmbed tray icon (GtkStatusIcon), for panels that have no
 // StatusNotifierWatcher on the session bus.
 //
-// Implements: the pictures of tray_icon.h (redrawn when the GTK theme changes), the tool
-// tip, a left click (the activate handler with the icon's position), a right click and
+// Implements: the pictures of tray_icon.h in the foreground colour the tray announces
+// (_NET_SYSTEM_TRAY_COLORS on the tray manager's window) or, where it announces none, the GTK
+// theme's text colour (redrawn when the theme changes or the icon docks in another tray), the
+// tool tip, a left click (the activate handler with the icon's position), a right click and
 // popUpMenu (a GtkMenu built from the provider at that moment), anchor() from the icon's
-// geometry.
-// Missing: it does not switch to a StatusNotifierItem if a watcher appears later; GtkStatusIcon
-// is deprecated in GTK 3 but is the only XEmbed tray client GTK has.
+// geometry, and whether it sits in a tray.
+// Missing: a tray that changes its colours while the icon sits in it is not followed;
+// GtkStatusIcon is deprecated in GTK 3 but is the only XEmbed tray client GTK has.
 // Main thread only.
 #pragma once
 
@@ -36,6 +38,14 @@ class XEmbedStatusItem final : public StatusItem {
   void popUpMenu(ScreenPoint where) override;
   std::optional<ScreenPoint> anchor() const override;
 
+  // Called when the icon docks in a tray or leaves it.
+  void setEmbeddedHandler(std::function<void(bool embedded)> handler);
+  bool embedded() const;
+  // Whether an XEmbed tray manager runs on this screen.
+  static bool trayPresent();
+  // The colour the menu-bar icon is drawn in now.
+  static Rgb trayForeground();
+
   GtkStatusIcon* gtkStatusIcon() const { return icon_; }
   // The menu shown last, or null.
   GtkWidget* shownMenu() const { return menu_; }
@@ -44,6 +54,7 @@ class XEmbedStatusItem final : public StatusItem {
   static void onActivate(GtkStatusIcon*, gpointer self);
   static void onPopupMenu(GtkStatusIcon*, guint button, guint time, gpointer self);
   static void onThemeChanged(gpointer self);
+  static void onEmbeddedChanged(GObject*, GParamSpec*, gpointer self);
   void redraw();
   bool rebuildMenu();
 
@@ -51,6 +62,7 @@ class XEmbedStatusItem final : public StatusItem {
   StatusImage image_ = StatusImage::MenuBarIcon;
   std::function<void(ScreenPoint)> activateHandler_;
   std::function<MenuModel()> menuProvider_;
+  std::function<void(bool)> embeddedHandler_;
   GtkWidget* menu_ = nullptr;
 };
 

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 namespace quorvel {
@@ -32,6 +34,12 @@ bool writeAll(int fd, const std::string& bytes) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+// Held by every write, and for good by the exit path.
+std::timed_mutex& writeGate() {
+  static std::timed_mutex gate;
+  return gate;
 }
 
 // A rename that never replaces what is at `to`; errno tells why it failed.
@@ -87,6 +95,7 @@ class LocalFileSystem final : public FileSystem {
 
   bool writeFileAtomically(const std::string& path, const std::string& bytes,
                            unsigned mode) override {
+    std::lock_guard<std::timed_mutex> writing(writeGate());
     std::string name = path.substr(path.find_last_of('/') + 1);
     std::string temp = folderOf(path) + "/." + name + ".XXXXXX";
     std::vector<char> buffer(temp.begin(), temp.end());
@@ -103,6 +112,7 @@ class LocalFileSystem final : public FileSystem {
   }
 
   bool moveAside(const std::string& path, const std::string& newPath) override {
+    std::lock_guard<std::timed_mutex> writing(writeGate());
     if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) == 0) {
       return true;
     }
@@ -154,6 +164,12 @@ class LocalFileSystem final : public FileSystem {
 FileSystem& localFileSystem() {
   static LocalFileSystem files;
   return files;
+}
+
+void holdFileWritesForExit() {
+  // Never released: the process ends next. A writer stuck beyond the bound (a hung disk) is
+  // left to the rename's all-or-nothing.
+  (void)writeGate().try_lock_for(std::chrono::seconds(2));
 }
 
 }  // namespace quorvel
