@@ -127,9 +127,10 @@ TEST_F(Dictation, over_a_minute_with_a_language_change_ends_complete_and_without
   const auto [samples, reference] = dictation(2, 1.5, goForward());
   ASSERT_GT(samples.size(), 60u * 16000u);
   send({{"action", "start_recording"}});
-  ASSERT_TRUE(queue.runUntil([&] { return logged("[AudioEngine] recording started"); }, 60s))
+  ASSERT_TRUE(queue.runUntil([&] { return app->calls.size() >= 2; }, 60s))
       << "capture did not start";
   EXPECT_EQ(app->calls, (std::vector<std::string>{"badge on", "tooltip Recording..."}));
+  EXPECT_TRUE(logged("[AudioEngine] recording started"));
 
   bool changed = false;
   size_t partials = 0;
@@ -149,6 +150,9 @@ TEST_F(Dictation, over_a_minute_with_a_language_change_ends_complete_and_without
   std::printf("stop to raw text: %.0f ms\n",
               std::chrono::duration<double, std::milli>(waited).count());
   EXPECT_FALSE(logged(kTimeout));
+  for (const auto& line : console.lines()) {
+    if (line.rfind(kDelivering, 0) != 0) std::printf("%s\n", line.c_str());
+  }
   const std::string text = delivered();
   std::printf("final: %s\n", text.c_str());
   EXPECT_TRUE(text.ends_with("go forward ten meters")) << text;

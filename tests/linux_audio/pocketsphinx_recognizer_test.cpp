@@ -286,11 +286,16 @@ TEST(PocketSphinxRecognizerLoadTest,
   EXPECT_TRUE(recognizer.isAvailable()) << "nothing has been tried yet";
 
   Collector c;
+  ::testing::internal::CaptureStderr();
   auto request = recognizer.makeRequest();
   auto task = recognizer.recognitionTask(request, c.handler());
   feed(*request, testing::goForward().samples);
-  ASSERT_TRUE(queue.runUntil([&] { return c.ended(); }, kBound));
+  const bool ended = queue.runUntil([&] { return c.ended(); }, kBound);
+  const std::string stderrText = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(ended);
   std::remove(garbage.c_str());
+  // pocketsphinx's own account of the failure is readable, not swallowed.
+  EXPECT_NE(stderrText.find("[PocketSphinx] ERROR"), std::string::npos) << stderrText;
   ASSERT_EQ(c.deliveries.size(), 1u);
   ASSERT_TRUE(c.deliveries[0].error);
   EXPECT_EQ(c.deliveries[0].error->description,

@@ -152,24 +152,39 @@ TEST_F(UiPage, a_dictation_runs_from_record_press_to_result_and_history) {
   EXPECT_TRUE(saved[0]["time"].is_number());
 }
 
-TEST_F(UiPage, no_speech_reset_returns_the_page_to_idle_with_the_message) {
-  run(page::toggleState(false));
-  run(page::speechResultEvent("uh"));
-  run(page::toggleState(true));
-  ASSERT_EQ(js("state"), "processing");
-  run(page::noSpeechReset());
-  EXPECT_EQ(js("state"), "idle");
-  EXPECT_EQ(js("recordingTimer"), nullptr);
-  EXPECT_EQ(js("document.getElementById('processing').classList.contains('show')"), false);
-  EXPECT_EQ(text("rawText"), "");
-  EXPECT_EQ(text("resultText"), "");
-  EXPECT_EQ(text("footerStatus"), "No speech detected.");
-  EXPECT_EQ(js("document.getElementById('recordBtn').disabled"), false);
-  EXPECT_EQ(js("document.getElementById('recordBtn').classList.contains('recording')"), false);
-  EXPECT_EQ(text("recordLabel"), "Record");
-  // The record button works again.
-  click("#recordBtn");
-  EXPECT_EQ(posted("start_recording", 2).size(), 2u);
+// The native side puts the page back at rest after nothing was said, after a start that
+// failed (the page is still recording) and after a dictation that failed while processing.
+TEST_F(UiPage, reset_calls_return_the_page_to_idle_with_their_message) {
+  struct Case {
+    std::string script;
+    bool stopped;  // the page's own stop ran before the call
+    std::string footer;
+  };
+  int starts = 0;
+  for (const Case& c : {Case{page::noSpeechReset(), true, "No speech detected."},
+                        Case{page::recordingAbandoned(), false, "Ready."},
+                        Case{page::recordingAbandoned(), true, "Ready."}}) {
+    SCOPED_TRACE(c.script);
+    run(page::toggleState(false));
+    ++starts;
+    run(page::speechResultEvent("uh"));
+    if (c.stopped) run(page::toggleState(true));
+    ASSERT_EQ(js("state"), c.stopped ? "processing" : "recording");
+    run(c.script);
+    EXPECT_EQ(js("state"), "idle");
+    EXPECT_EQ(js("recordingTimer"), nullptr);
+    EXPECT_EQ(js("document.getElementById('processing').classList.contains('show')"), false);
+    EXPECT_EQ(text("resultText"), "");
+    EXPECT_EQ(text("footerStatus"), c.footer);
+    EXPECT_EQ(js("document.getElementById('recordBtn').disabled"), false);
+    EXPECT_EQ(js("document.getElementById('recordBtn').classList.contains('recording')"), false);
+    EXPECT_EQ(text("recordLabel"), "Record");
+    // The record button works again.
+    click("#recordBtn");
+    ++starts;
+    EXPECT_EQ(posted("start_recording", starts).size(), static_cast<size_t>(starts));
+    run(page::recordingAbandoned());
+  }
 }
 
 TEST_F(UiPage, markup_in_a_polished_text_shows_as_text_and_runs_nothing) {

@@ -189,6 +189,8 @@ uint64_t PocketSphinxRequest::droppedSamples() const {
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(MainQueue& mainQueue, SphinxModel model)
     : mainQueue_(mainQueue), model_(std::move(model)) {
+  // No log file (its configuration dumps go there), but the logger for what matters.
+  err_set_logfp(nullptr);
   err_set_callback(&sphinxLog, nullptr);
 }
 
@@ -280,11 +282,11 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
     finish(*state);
     return;
   }
-  ps_start_utt(decoder->get());
   std::array<int16_t, kChunkSamples> chunk{};
   std::string lastPartial;
   std::optional<RecognitionResult> finalResult;
-  bool utteranceOpen = true;
+  // Utterances open with their first audio: pocketsphinx complains about one ended empty.
+  bool utteranceOpen = false;
   // Long dictation is cut into utterances at the pauses between sentences: each is finished
   // while the user goes on speaking, so that at the end only the last one is left to decode,
   // however long the whole dictation was. The text is the utterances' texts joined.
@@ -294,16 +296,12 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
     const uint32_t seen = audio->wake.load(std::memory_order_acquire);
     const double rate = audio->rejectedRate.load(std::memory_order_relaxed);
     if (rate != 0.0) {
-      ps_end_utt(decoder->get());
-      utteranceOpen = false;
       post(state, std::nullopt,
            RecognitionError{"Audio at " + std::to_string(static_cast<int>(rate)) +
                             " Hz cannot be recognized; the speech model needs 16000 Hz"});
       break;
     }
     if (audio->dropped.load(std::memory_order_relaxed) > 0) {
-      ps_end_utt(decoder->get());
-      utteranceOpen = false;
       post(state, std::nullopt,
            RecognitionError{"Audio was lost: speech recognition could not keep up"});
       break;
@@ -315,18 +313,22 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
     const size_t n =
         available >= chunk.size() || ended ? audio->read(chunk.data(), chunk.size()) : 0;
     if (n > 0) {
+      if (!utteranceOpen) {
+        ps_start_utt(decoder->get());
+        utteranceOpen = true;
+      }
       ps_process_raw(decoder->get(), chunk.data(), n, FALSE, FALSE);
       if (ps_get_in_speech(decoder->get())) {
         heardSpeech = true;
       } else if (heardSpeech) {
         ps_end_utt(decoder->get());
+        utteranceOpen = false;
         earlier = joined(earlier, decoder->hypothesis());
-        ps_start_utt(decoder->get());
         heardSpeech = false;
       }
       audio->processed.fetch_add(n, std::memory_order_release);
       if (reportPartials) {
-        std::string partial = joined(earlier, decoder->hypothesis());
+        std::string partial = utteranceOpen ? joined(earlier, decoder->hypothesis()) : earlier;
         if (partial != lastPartial) {
           lastPartial = partial;
           post(state, RecognitionResult{std::move(partial), false}, std::nullopt);
@@ -335,9 +337,13 @@ void PocketSphinxRecognizer::run(const std::shared_ptr<SphinxTaskState>& state,
       continue;
     }
     if (ended) {
-      ps_end_utt(decoder->get());
-      utteranceOpen = false;
-      finalResult = RecognitionResult{joined(earlier, decoder->hypothesis()), true};
+      std::string last;
+      if (utteranceOpen) {
+        ps_end_utt(decoder->get());
+        utteranceOpen = false;
+        last = decoder->hypothesis();
+      }
+      finalResult = RecognitionResult{joined(earlier, last), true};
       break;
     }
     if (state->released.load(std::memory_order_acquire) &&

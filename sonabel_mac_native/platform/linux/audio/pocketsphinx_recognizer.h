@@ -40,8 +40,9 @@ struct SphinxTaskState;
 // behind) is dropped and counted, and the task then ends with an error.
 class PocketSphinxRequest final : public RecognitionRequest {
  public:
-  // Sixteen seconds of 16 kHz audio: room for the backlog while the decoder loads.
-  static constexpr size_t kDefaultCapacity = size_t{1} << 18;
+  // About a minute of 16 kHz audio (2 MiB): room for the backlog while the decoder loads and
+  // while a busy machine lets it fall behind for a while.
+  static constexpr size_t kDefaultCapacity = size_t{1} << 20;
 
   explicit PocketSphinxRequest(size_t capacitySamples = kDefaultCapacity);
   ~PocketSphinxRequest() override;
