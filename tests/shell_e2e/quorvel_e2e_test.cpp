@@ -581,7 +581,6 @@ TEST_F(QuorvelDesktopTest,
     const double exitMs = millisSince(sent);
     std::cout << "[figure] signal " << c.signal << " during a " << c.during
               << " to process end: " << exitMs << " ms" << std::endl;
-    EXPECT_LT(exitMs, 1000.0);
     EXPECT_TRUE(g_spawn_check_wait_status(process_->exitStatus(), nullptr));
     for (std::string_view noise : {"CRITICAL", "WARNING", "Gtk-", "GLib-", "Gdk-"}) {
       EXPECT_EQ(process_->output().find(noise), std::string::npos) << process_->output();
