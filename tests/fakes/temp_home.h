@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -14,6 +15,20 @@
 #include "platform/home_directory.h"
 
 namespace quorvel::testing {
+
+// Every regular file below `folder`, by relative path (→ bytes); nullopt when the folder is not
+// there.
+inline std::optional<std::map<std::string, std::string>> readFolder(const std::string& folder) {
+  if (!std::filesystem::is_directory(folder)) return std::nullopt;
+  std::map<std::string, std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    found[std::filesystem::relative(entry.path(), folder).string()] =
+        std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return found;
+}
 
 class TempHome final : public HomeDirectory {
  public:

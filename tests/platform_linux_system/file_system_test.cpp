@@ -88,18 +88,6 @@ TEST(LocalFileSystem, moves_aside_without_replacing_an_existing_file) {
   EXPECT_FALSE(files.moveAside(path, path + ".unreadable-3"));
 }
 
-// The same folder content read back: relative path → bytes.
-std::map<std::string, std::string> contents(const std::string& folder) {
-  std::map<std::string, std::string> found;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    found[fs::relative(entry.path(), folder).string()] =
-        std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  return found;
-}
-
 TEST(LocalFileSystem, moves_a_folder_whole_within_and_across_file_systems_never_over_another) {
   TempHome home;
   FileSystem& files = localFileSystem();
@@ -122,12 +110,12 @@ TEST(LocalFileSystem, moves_a_folder_whole_within_and_across_file_systems_never_
     fill(from);
     fs::create_directories(to);
     EXPECT_FALSE(files.moveFolder(from, to, 0700));
-    EXPECT_EQ(contents(from), content);
+    EXPECT_EQ(testing::readFolder(from), content);
     fs::remove(to);
 
     ASSERT_TRUE(files.moveFolder(from, to, 0700));
     EXPECT_FALSE(fs::exists(from));
-    EXPECT_EQ(contents(to), content);
+    EXPECT_EQ(testing::readFolder(to), content);
     EXPECT_EQ(home.mode(to), 0700u);
   }
   int entries = 0;

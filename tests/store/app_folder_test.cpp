@@ -22,19 +22,6 @@ void putAll(const std::string& folder, const Files& files) {
   }
 }
 
-// Every regular file below `folder`, by relative path; nullopt when the folder is not there.
-std::optional<Files> readAll(const std::string& folder) {
-  if (!fs::is_directory(folder)) return std::nullopt;
-  Files found;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    found[fs::relative(entry.path(), folder).string()] =
-        std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  return found;
-}
-
 const Files kOldFiles = {
     {"config.json", R"({"deepseek_api_key": "sk-old", "theme": "dark"})"},
     {"device_id", "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9"},
@@ -68,8 +55,8 @@ TEST(SettleAppFolder, moves_the_old_folder_over_once_and_never_over_an_existing_
 
     settleAppFolder(home, localFileSystem(), console);
 
-    EXPECT_EQ(readAll(home.legacyAppFolder()), c.oldAfter);
-    EXPECT_EQ(readAll(home.appFolder()), c.currentAfter);
+    EXPECT_EQ(testing::readFolder(home.legacyAppFolder()), c.oldAfter);
+    EXPECT_EQ(testing::readFolder(home.appFolder()), c.currentAfter);
     if (!c.current) {
       EXPECT_EQ(home.mode(home.appFolder()), 0700u);
     }
@@ -91,7 +78,7 @@ TEST(SettleAppFolder, a_move_that_fails_leaves_the_old_files_and_says_so) {
 
   settleAppFolder(home, localFileSystem(), console);
 
-  EXPECT_EQ(readAll(home.legacyAppFolder()), kOldFiles);
+  EXPECT_EQ(testing::readFolder(home.legacyAppFolder()), kOldFiles);
   EXPECT_EQ(console.lines(), std::vector<std::string>{
                                  "[Quorvel] Could not move " + home.legacyAppFolder() + " to " +
                                  home.appFolder() + "; move its files there by hand to keep them"});
