@@ -17,9 +17,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "linux_desktop/dbusmenu_layout.h"
-#include "linux_desktop/desktop_session.h"
-#include "linux_desktop/test_watcher.h"
+#include "platform/linux/desktop/dbusmenu_layout.h"
+#include "platform/linux/desktop/desktop_session.h"
+#include "platform/linux/desktop/test_watcher.h"
 #include "shell_e2e/quorvel_process.h"
 #include "shell_e2e/wayland_session.h"
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "web/page_calls.h"
 
 namespace quorvel {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "platform/linux/desktop/sni_wire.h"
 
 namespace quorvel::tray {

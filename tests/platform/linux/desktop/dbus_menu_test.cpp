@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "linux_desktop/dbusmenu_layout.h"
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/dbusmenu_layout.h"
+#include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel::tray {
 namespace {

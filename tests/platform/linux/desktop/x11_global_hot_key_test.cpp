@@ -3,7 +3,7 @@
 // gtest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "platform/linux/desktop/x11_global_hot_key.h"
 
 #include <X11/Xlib.h>

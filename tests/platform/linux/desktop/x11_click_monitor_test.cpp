@@ -2,7 +2,7 @@
 // window of this test process.
 #include <gtest/gtest.h>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "platform/linux/desktop/x11_click_monitor.h"
 
 #include <X11/Xlib.h>

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "linux_desktop/desktop_session.h"
-#include "linux_desktop/test_watcher.h"
+#include "platform/linux/desktop/desktop_session.h"
+#include "platform/linux/desktop/test_watcher.h"
 #include "platform/linux/desktop/sni_status_item.h"
 #include "platform/linux/desktop/xembed_status_item.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "linux_desktop/dbusmenu_layout.h"
-#include "linux_desktop/desktop_session.h"
-#include "linux_desktop/test_watcher.h"
+#include "platform/linux/desktop/dbusmenu_layout.h"
+#include "platform/linux/desktop/desktop_session.h"
+#include "platform/linux/desktop/test_watcher.h"
 
 namespace quorvel::tray {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "platform/linux/desktop/webkit_page_view.h"
 
 namespace quorvel {
