@@ -17,9 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/linux/desktop/dbusmenu_layout.h"
 #include "platform/linux/desktop/desktop_session.h"
-#include "platform/linux/desktop/test_watcher.h"
 #include "shell_e2e/quorvel_process.h"
 #include "shell_e2e/wayland_session.h"
 

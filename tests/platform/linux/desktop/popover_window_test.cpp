@@ -1,90 +1,74 @@
 #include "platform/linux/desktop/popover_window.h"
 
-#include <gtest/gtest.h>
-
 #include "platform/linux/desktop/desktop_session.h"
 #include "platform/linux/desktop/webkit_page_view.h"
 
 namespace quorvel {
 namespace {
 
-using testing::runUntil;
-
 class PopoverWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::startGtk());
-    GdkMonitor* monitor = gdk_display_get_primary_monitor(gdk_display_get_default());
-    if (!monitor) monitor = gdk_display_get_monitor(gdk_display_get_default(), 0);
-    ASSERT_NE(monitor, nullptr);
-    gdk_monitor_get_workarea(monitor, &area_);
-    popover_ = std::make_unique<PopoverWindow>();
-    popover_->setContentSize(440, 420);
-    popover_->setContent(std::make_shared<WebKitPageView>());
+    ASSERT_TRUE(gtk_);
+    gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &area_);
+    popover_.setContentSize(440, 420);
+    popover_.setContent(std::make_shared<WebKitPageView>());
   }
-
   // Where the window really is on the X screen, once mapped.
   GdkRectangle placed() {
     GdkRectangle r{};
-    EXPECT_TRUE(runUntil([&] {
-      GdkWindow* w = gtk_widget_get_window(GTK_WIDGET(popover_->window()));
+    EXPECT_TRUE(testing::runUntil([&] {
+      GdkWindow* w = gtk_widget_get_window(GTK_WIDGET(popover_.window()));
       if (!w || !gdk_window_is_viewable(w)) return false;
-      gdk_window_get_origin(w, &r.x, &r.y);
-      r.width = gdk_window_get_width(w);
-      r.height = gdk_window_get_height(w);
+      gdk_window_get_frame_extents(w, &r);
       return r.width == 440 && r.height == 420;
     }));
     return r;
   }
-
   GdkRectangle area_{};
-  std::unique_ptr<PopoverWindow> popover_;
+  bool gtk_ = testing::startGtk();
+  PopoverWindow popover_;
 };
 
-TEST_F(PopoverWindowTest, opens_below_an_anchor_at_the_top_kept_inside_the_screen) {
-  EXPECT_FALSE(popover_->isShown());
-  popover_->show(ScreenPoint{area_.x + area_.width - 10, area_.y});
-  EXPECT_TRUE(popover_->isShown());
-  GdkRectangle r = placed();
-  EXPECT_EQ(r.x, area_.x + area_.width - 440);  // clamped at the right edge
-  EXPECT_GE(r.y, area_.y);
-  EXPECT_LT(r.y, area_.y + 20);
-  EXPECT_TRUE(gtk_window_get_skip_taskbar_hint(popover_->window()));
-  EXPECT_FALSE(gtk_window_get_decorated(popover_->window()));
+TEST_F(PopoverWindowTest, opens_centred_on_the_anchor_below_it_at_the_top_above_it_at_the_bottom) {
+  const int right = area_.x + area_.width, bottom = area_.y + area_.height - 2;
+  const struct {
+    ScreenPoint anchor;
+    int x, top, bottom;  // expected left edge; the window's top or bottom edge within 20 px
+  } cases[] = {{{right - 10, area_.y}, right - 440, area_.y, -1},  // clamped at the right edge
+               {{area_.x + 600, bottom}, area_.x + 600 - 220, -1, bottom}};
+  for (const auto& c : cases) {
+    popover_.show(c.anchor);
+    EXPECT_TRUE(popover_.isShown());
+    const GdkRectangle r = placed();
+    EXPECT_EQ(r.x, c.x);
+    if (c.top >= 0) {
+      EXPECT_TRUE(r.y >= c.top && r.y < c.top + 20) << r.y;
+    }
+    if (c.bottom >= 0) {
+      EXPECT_TRUE(r.y + r.height <= c.bottom && r.y + r.height > c.bottom - 20);
+    }
+    popover_.close();
+    EXPECT_FALSE(popover_.isShown());
+  }
+  EXPECT_TRUE(gtk_window_get_skip_taskbar_hint(popover_.window()));
+  EXPECT_FALSE(gtk_window_get_decorated(popover_.window()));
 }
 
-TEST_F(PopoverWindowTest, opens_above_an_anchor_in_the_bottom_half_centred_on_it) {
-  int bottom = area_.y + area_.height - 2;
-  popover_->show(ScreenPoint{area_.x + 600, bottom});
-  GdkRectangle r = placed();
-  EXPECT_EQ(r.x, area_.x + 600 - 220);
-  EXPECT_LE(r.y + r.height, bottom);
-  EXPECT_GT(r.y + r.height, bottom - 20);
-}
-
-TEST_F(PopoverWindowTest, close_hides_it_and_focus_loss_closes_it_only_when_asked) {
-  popover_->show(ScreenPoint{200, 0});
+TEST_F(PopoverWindowTest, focus_loss_closes_it_only_when_asked_and_tells_of_its_own_close) {
+  int told = 0;
+  popover_.setFocusLossHandler([&told] { ++told; });
+  popover_.show(ScreenPoint{200, 0});
   placed();
   GdkEvent* focusOut = gdk_event_new(GDK_FOCUS_CHANGE);
-  focusOut->focus_change.in = FALSE;
   gboolean handled = FALSE;
-  int told = 0;
-  popover_->setFocusLossHandler([&told] { ++told; });
-  g_signal_emit_by_name(popover_->window(), "focus-out-event", focusOut, &handled);
-  EXPECT_TRUE(popover_->isShown());
-
-  popover_->setClosesOnFocusLoss(true);
-  g_signal_emit_by_name(popover_->window(), "focus-out-event", focusOut, &handled);
-  EXPECT_FALSE(popover_->isShown());
-  g_signal_emit_by_name(popover_->window(), "focus-out-event", focusOut, &handled);
-  EXPECT_EQ(told, 1);  // only a close it made itself
+  for (bool closes : {false, true, true}) {
+    popover_.setClosesOnFocusLoss(closes);
+    g_signal_emit_by_name(popover_.window(), "focus-out-event", focusOut, &handled);
+    EXPECT_EQ(popover_.isShown(), !closes);
+  }
   gdk_event_free(focusOut);
-
-  popover_->show(ScreenPoint{200, 0});
-  EXPECT_TRUE(popover_->isShown());
-  popover_->close();
-  popover_->close();
-  EXPECT_FALSE(popover_->isShown());
+  EXPECT_EQ(told, 1);  // only a close it made itself
 }
 
 }  // namespace
