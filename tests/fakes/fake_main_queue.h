@@ -20,10 +20,6 @@ class FakeMainQueue final : public MainQueue {
     std::lock_guard lock(mutex_);
     tasks_.emplace(Key{now_ + (seconds < 0 ? 0.0 : seconds), next_++}, std::move(task));
   }
-  double now() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-  }
   size_t pending() const {
     std::lock_guard lock(mutex_);
     return tasks_.size();
@@ -35,7 +31,11 @@ class FakeMainQueue final : public MainQueue {
 
   // Moves the clock forward, running each task at its own time.
   size_t advance(double seconds, size_t bound = 100000) {
-    const double target = now() + seconds;
+    double target;
+    {
+      std::lock_guard lock(mutex_);
+      target = now_ + seconds;
+    }
     size_t ran = 0;
     for (; ran < bound; ++ran) {
       Task task;

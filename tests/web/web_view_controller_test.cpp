@@ -116,8 +116,11 @@ TEST_F(WebViewControllerTest, every_finished_load_injects_theme_usage_and_histor
   EXPECT_EQ(view().scripts.back(), page::refreshUsage("{\n \"total_chars\": 3\n}"));
 }
 
-TEST_F(WebViewControllerTest, the_locale_choice_is_stored_with_or_without_the_recorder) {
+TEST_F(WebViewControllerTest, before_loading_only_the_locale_choice_acts_and_it_is_stored) {
   auto controller = make();
+  controller->applyTheme("dark");  // nothing to reach before the view is loaded
+  controller->toggleRecordingFromHotkey();
+  EXPECT_TRUE(views_.made.empty());
   controller->setSpeechLocale("fr-FR");
   EXPECT_EQ(controller->storedSpeechLocale(), "fr-FR");
   controller->loadView();
