@@ -19,10 +19,9 @@
 #include <vector>
 
 #include "fakes/threaded_main_queue.h"
-#include "linux_audio/allocation_counter.h"
-#include "linux_audio/capture_start.h"
-#include "linux_audio/microphone_lock.h"
-#include "linux_audio/speech_samples.h"
+#include "platform/linux/audio/allocation_counter.h"
+#include "platform/linux/audio/live_audio.h"
+#include "platform/linux/audio/speech_samples.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 
 namespace quorvel::linux_audio {

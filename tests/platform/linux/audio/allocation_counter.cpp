@@ -1,5 +1,5 @@
 // Replaces the global operator new and delete with counting versions over malloc and free.
-#include "linux_audio/allocation_counter.h"
+#include "platform/linux/audio/allocation_counter.h"
 
 #include <cstdlib>
 #include <new>

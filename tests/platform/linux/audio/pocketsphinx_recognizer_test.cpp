@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fakes/threaded_main_queue.h"
-#include "linux_audio/allocation_counter.h"
-#include "linux_audio/speech_samples.h"
+#include "platform/linux/audio/allocation_counter.h"
+#include "platform/linux/audio/speech_samples.h"
 
 namespace quorvel::linux_audio {
 namespace {
