@@ -106,7 +106,7 @@ void BM_LibrivoxRealTimeFactorAndWordErrorRate(benchmark::State& state) {
       }
       wallSeconds += std::chrono::duration<double>(Clock::now() - start).count();
       cpuSeconds += processCpuSeconds() - cpuStart;
-      audioSeconds += static_cast<double>(sentence.samples.size()) / sentence.rate;
+      audioSeconds += static_cast<double>(sentence.samples.size()) / 16000;
       errors += testing::wordErrors(sentence.transcript, outcome.text);
       words += testing::words(sentence.transcript).size();
     }

@@ -66,8 +66,6 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   void startRecording();
   void stopRecording(const std::string& mode);
   bool isWaitingForFinal() const { return waitingForFinal_; }
-  // The recogniser for the chosen locale, or null when the locale has none.
-  const SpeechRecognizer* currentRecognizer() const { return speechRecognizer_.get(); }
 
   // Delivery and the page channels.
   void deliverFinalResult();
