@@ -70,8 +70,8 @@ class AppDelegateTest : public ::testing::Test {
   std::shared_ptr<AppDelegate> construct() {
     return std::make_shared<AppDelegate>(AppDelegateServices{
         .makeStatusItem = [this]() -> std::shared_ptr<StatusItem> {
-          if (!trayHost_) return nullptr;
           statusItem_ = std::make_shared<FakeStatusItem>(&log_);
+          statusItem_->hostAvailable = trayHost_;
           testing::note(&log_, "tray.create");
           return statusItem_;
         },
@@ -163,16 +163,18 @@ TEST_F(AppDelegateTest, refused_hotkey_prints_the_status_and_launch_still_comple
   EXPECT_EQ(hotKey_.registrations, 1);
 }
 
-TEST_F(AppDelegateTest, without_a_tray_the_page_opens_as_a_window_that_later_starts_reopen) {
+TEST_F(AppDelegateTest, without_a_tray_the_page_is_a_window_until_a_tray_comes_and_after_it_goes) {
   trayHost_ = false;
   auto delegate = launch();
   EXPECT_TRUE(popover_->window);
   EXPECT_TRUE(popover_->shown);
+  EXPECT_TRUE(application_.windowed);
   EXPECT_FALSE(popover_->anchor.has_value());
-  EXPECT_FALSE(popover_->closesOnFocusLoss);
-  EXPECT_FALSE(clicks_.click);
   EXPECT_EQ(console_.lines(),
             (std::vector<std::string>{kNoTrayLine, "[Hotkey] F6 global hotkey registered"}));
+  clicks_.clickElsewhere();
+  popover_->loseFocus();
+  EXPECT_TRUE(popover_->shown);  // a window stays open
 
   popover_->close();
   delegate->reopen();
@@ -182,6 +184,24 @@ TEST_F(AppDelegateTest, without_a_tray_the_page_opens_as_a_window_that_later_sta
   queue_.runUntilIdle();
   EXPECT_TRUE(popover_->shown);
   EXPECT_EQ(page_->toggles, 1);
+
+  // A panel appears: the window gives way to the tray item, whose click opens the popover.
+  statusItem_->setHostAvailable(true);
+  EXPECT_FALSE(popover_->shown);
+  EXPECT_FALSE(popover_->window);
+  EXPECT_FALSE(application_.windowed);
+  delegate->reopen();
+  EXPECT_FALSE(popover_->shown);
+  statusItem_->leftClick();
+  EXPECT_TRUE(popover_->shown);
+  ASSERT_TRUE(popover_->anchor.has_value());
+
+  // It goes: the window is back at once, with the line saying how to get it again.
+  statusItem_->setHostAvailable(false);
+  EXPECT_TRUE(popover_->window);
+  EXPECT_TRUE(popover_->shown);
+  EXPECT_TRUE(application_.windowed);
+  EXPECT_EQ(console_.lines().back(), kNoTrayLine);
 }
 
 TEST_F(AppDelegateTest, a_later_start_leaves_the_tray_popover_alone) {
@@ -233,6 +253,11 @@ TEST_F(AppDelegateTest, a_click_on_the_tray_item_that_first_closed_the_popover_d
     EXPECT_FALSE(popover_->shown);
     statusItem_->leftClick();  // a new click opens it again
     EXPECT_TRUE(popover_->shown);
+    if (monitor) {
+      clicks_.clickElsewhere();  // ...and its press, seen only after the activation
+      EXPECT_TRUE(popover_->shown);
+    }
+    queue_.advance(kSameClickWindowSeconds);
 
     clickElsewhere();
     queue_.advance(kSameClickWindowSeconds);

@@ -41,6 +41,14 @@ class FakeStatusItem final : public StatusItem {
   }
   void popUpMenu(ScreenPoint) override { ++menuPopUps; }
   std::optional<ScreenPoint> anchor() const override { return where; }
+  void setHostAvailabilityHandler(std::function<void(bool)> handler) override {
+    availability = std::move(handler);
+    availability(hostAvailable);
+  }
+  void setHostAvailable(bool value) {
+    hostAvailable = value;
+    if (availability) availability(value);
+  }
 
   void leftClick() {
     if (activate) activate(where.value_or(ScreenPoint{}));
@@ -51,6 +59,8 @@ class FakeStatusItem final : public StatusItem {
   std::optional<std::string> toolTip;
   std::function<void(ScreenPoint)> activate;
   std::function<MenuModel()> menuProvider;
+  std::function<void(bool)> availability;
+  bool hostAvailable = true;
   std::optional<ScreenPoint> where = ScreenPoint{600, 0};
   int menuPopUps = 0;
 
@@ -81,13 +91,13 @@ class FakePopover final : public Popover {
   }
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
-  void useAsWindow() override { window = true; }
+  void useAsWindow(bool value) override { window = value; }
   void setFocusLossHandler(std::function<void()> handler) override {
     onFocusLoss = std::move(handler);
   }
   // Another program took the keyboard focus.
   void loseFocus() {
-    if (!closesOnFocusLoss || !shown) return;
+    if (!closesOnFocusLoss || !shown || window) return;
     shown = false;
     if (onFocusLoss) onFocusLoss();
   }
@@ -112,11 +122,13 @@ class FakeApplication final : public Application {
     alerts.push_back({title, body, button});
   }
   void quit() override { ++quits; }
+  void setWindowed(bool value) override { windowed = value; }
 
   struct Alert {
     std::string title, body, button;
   };
   bool primary = true;
+  bool windowed = false;
   std::vector<Alert> alerts;
   int quits = 0;
 };

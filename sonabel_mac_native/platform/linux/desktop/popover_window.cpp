@@ -58,19 +58,15 @@ gboolean onKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer) {
 PopoverWindow::PopoverWindow() : window_(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL))) {
   g_object_ref_sink(window_);
   gtk_window_set_title(window_, "Quorvel");
-  gtk_window_set_decorated(window_, FALSE);
   gtk_window_set_resizable(window_, FALSE);
-  gtk_window_set_skip_taskbar_hint(window_, TRUE);
-  gtk_window_set_skip_pager_hint(window_, TRUE);
-  gtk_window_set_type_hint(window_, GDK_WINDOW_TYPE_HINT_UTILITY);
-  gtk_window_set_keep_above(window_, TRUE);
   gtk_window_set_default_size(window_, width_, height_);
   // Transparent where the page paints nothing, when the screen can blend.
   GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(window_));
   if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen)) {
     gtk_widget_set_visual(GTK_WIDGET(window_), visual);
-    gtk_widget_set_app_paintable(GTK_WIDGET(window_), TRUE);
+    blends_ = true;
   }
+  useAsWindow(false);
   g_signal_connect(window_, "delete-event", G_CALLBACK(onDelete), this);
   g_signal_connect(window_, "focus-out-event", G_CALLBACK(onFocusOut), this);
   g_signal_connect(window_, "key-press-event", G_CALLBACK(onKeyPress), this);
@@ -101,21 +97,26 @@ void PopoverWindow::setContent(std::shared_ptr<WebView> view) {
 }
 
 void PopoverWindow::closeOnFocusLoss() {
-  if (!closesOnFocusLoss_ || !isShown()) return;
+  if (asWindow_ || !closesOnFocusLoss_ || !isShown()) return;
   gtk_widget_hide(GTK_WIDGET(window_));
   if (onFocusLoss_) onFocusLoss_();
 }
 
-void PopoverWindow::useAsWindow() {
-  asWindow_ = true;
-  closesOnFocusLoss_ = false;
-  gtk_window_set_decorated(window_, TRUE);
-  gtk_window_set_skip_taskbar_hint(window_, FALSE);
-  gtk_window_set_skip_pager_hint(window_, FALSE);
-  gtk_window_set_type_hint(window_, GDK_WINDOW_TYPE_HINT_NORMAL);
-  gtk_window_set_keep_above(window_, FALSE);
-  gtk_widget_set_app_paintable(GTK_WIDGET(window_), FALSE);
-  gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
+void PopoverWindow::useAsWindow(bool asWindow) {
+  asWindow_ = asWindow;
+  // Decorations (drawn by GTK itself on Wayland) and the kind of window take effect when the
+  // window is made; a layer surface stays one, as it cannot be undone.
+  if (gtk_widget_get_realized(GTK_WIDGET(window_)) && !layered_) {
+    gtk_widget_unrealize(GTK_WIDGET(window_));
+  }
+  gtk_window_set_decorated(window_, asWindow);
+  gtk_window_set_skip_taskbar_hint(window_, !asWindow);
+  gtk_window_set_skip_pager_hint(window_, !asWindow);
+  gtk_window_set_type_hint(window_,
+                           asWindow ? GDK_WINDOW_TYPE_HINT_NORMAL : GDK_WINDOW_TYPE_HINT_UTILITY);
+  gtk_window_set_keep_above(window_, !asWindow);
+  gtk_widget_set_app_paintable(GTK_WIDGET(window_), blends_ && !asWindow);
+  gtk_window_set_position(window_, asWindow ? GTK_WIN_POS_CENTER : GTK_WIN_POS_NONE);
 }
 
 void PopoverWindow::placeOnLayer(std::optional<ScreenPoint> anchor) {

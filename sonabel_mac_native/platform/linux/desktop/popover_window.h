@@ -34,7 +34,7 @@ class PopoverWindow final : public Popover {
   void close() override;
   bool isShown() const override;
   void setClosesOnFocusLoss(bool closes) override { closesOnFocusLoss_ = closes; }
-  void useAsWindow() override;
+  void useAsWindow(bool asWindow) override;
   void setFocusLossHandler(std::function<void()> onClosed) override {
     onFocusLoss_ = std::move(onClosed);
   }
@@ -51,6 +51,7 @@ class PopoverWindow final : public Popover {
   bool closesOnFocusLoss_ = false;
   std::function<void()> onFocusLoss_;
   bool asWindow_ = false;
+  bool blends_ = false;  // an RGBA visual: transparent where the page paints nothing
   bool layered_ = false;
   void placeOnLayer(std::optional<ScreenPoint> anchor);
 };
