@@ -9,7 +9,7 @@
 // wlroots); elsewhere the compositor places it. As a window (useAsWindow): decorated, in the
 // taskbar, placed by the window manager.
 // Missing: an arrow pointing at the item; on Wayland without layer-shell it is not placed
-// next to the item.
+// next to the item; once shown as a layer surface it stays one when it becomes the window.
 #pragma once
 
 #include <gtk/gtk.h>
