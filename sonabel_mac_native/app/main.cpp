@@ -158,7 +158,7 @@ int QuorvelApp::main(int argc, char** argv) {
                 WebViewControllerServices{webViews, engine, files, bundleSearchPaths(program)},
                 std::move(controller));
           },
-      .makePopover = [] { return std::make_shared<PopoverWindow>(); },
+      .makePopover = [&webViews] { return std::make_shared<PopoverWindow>(webViews); },
       .clickMonitor = &clicks,
       .hotKey = *hotKey,
       .application = application,
@@ -184,15 +184,15 @@ int QuorvelApp::main(int argc, char** argv) {
     });
   });
 
-  mainQueue.async([delegate, &application, &mainQueue, request] {
+  mainQueue.async([delegate, &mainQueue, &webViews, request] {
     delegate->applicationDidFinishLaunching();
     if (request == LaunchRequest::Show) delegate->showPopover();
 #ifdef QUORVEL_WITH_TEST_PROBE
     if (testProbeRequested()) {
       // After the page, which the delegate sets up after the same delay.
-      mainQueue.asyncAfter(kPageSetUpDelaySeconds, [delegate] {
+      mainQueue.asyncAfter(kPageSetUpDelaySeconds, [delegate, &webViews] {
         installTestProbe(
-            std::dynamic_pointer_cast<WebKitPageView>(delegate->webViewController()->webView()),
+            webViews.made(delegate->webViewController()->webView().get()),
             [delegate] { return delegate->isPopoverShown(); },
             [delegate] { delegate->closePopover(); });
       });

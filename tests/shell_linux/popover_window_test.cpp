@@ -18,9 +18,9 @@ class PopoverWindowTest : public ::testing::Test {
     if (!monitor) monitor = gdk_display_get_monitor(gdk_display_get_default(), 0);
     ASSERT_NE(monitor, nullptr);
     gdk_monitor_get_workarea(monitor, &area_);
-    popover_ = std::make_unique<PopoverWindow>();
+    popover_ = std::make_unique<PopoverWindow>(views_);
     popover_->setContentSize(440, 420);
-    popover_->setContent(std::make_shared<WebKitPageView>());
+    popover_->setContent(views_.makeWebView());
   }
 
   // Where the window really is on the X screen, once mapped.
@@ -38,6 +38,7 @@ class PopoverWindowTest : public ::testing::Test {
   }
 
   GdkRectangle area_{};
+  WebKitPageViewFactory views_;
   std::unique_ptr<PopoverWindow> popover_;
 };
 

@@ -55,7 +55,8 @@ gboolean onKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer) {
 
 }  // namespace
 
-PopoverWindow::PopoverWindow() : window_(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL))) {
+PopoverWindow::PopoverWindow(const WebKitPageViewFactory& views)
+    : window_(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL))), views_(views) {
   g_object_ref_sink(window_);
   gtk_window_set_title(window_, "Quorvel");
   gtk_window_set_resizable(window_, FALSE);
@@ -89,10 +90,10 @@ void PopoverWindow::setContent(std::shared_ptr<WebView> view) {
   if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(window_))) {
     gtk_container_remove(GTK_CONTAINER(window_), child);
   }
-  content_ = std::move(view);
-  if (auto* page = dynamic_cast<WebKitPageView*>(content_.get())) {
-    gtk_container_add(GTK_CONTAINER(window_), page->widget());
-    gtk_widget_show(page->widget());
+  page_ = views_.made(view.get());
+  if (page_) {
+    gtk_container_add(GTK_CONTAINER(window_), page_->widget());
+    gtk_widget_show(page_->widget());
   }
 }
 
@@ -175,9 +176,7 @@ void PopoverWindow::show(std::optional<ScreenPoint> anchor) {
   }
   gtk_widget_show_all(GTK_WIDGET(window_));
   gtk_window_present_with_time(window_, gtk_get_current_event_time());
-  if (auto* page = dynamic_cast<WebKitPageView*>(content_.get())) {
-    gtk_widget_grab_focus(page->widget());
-  }
+  if (page_) gtk_widget_grab_focus(page_->widget());
 }
 
 void PopoverWindow::close() {

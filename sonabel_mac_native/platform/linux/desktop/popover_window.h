@@ -21,9 +21,13 @@
 
 namespace quorvel {
 
+class WebKitPageView;
+class WebKitPageViewFactory;
+
 class PopoverWindow final : public Popover {
  public:
-  PopoverWindow();
+  // Shows views that `views` made.
+  explicit PopoverWindow(const WebKitPageViewFactory& views);
   ~PopoverWindow() override;
   PopoverWindow(const PopoverWindow&) = delete;
   PopoverWindow& operator=(const PopoverWindow&) = delete;
@@ -45,7 +49,8 @@ class PopoverWindow final : public Popover {
 
  private:
   GtkWindow* window_;
-  std::shared_ptr<WebView> content_;
+  const WebKitPageViewFactory& views_;
+  std::shared_ptr<WebKitPageView> page_;
   int width_ = 440;
   int height_ = 420;
   bool closesOnFocusLoss_ = false;
