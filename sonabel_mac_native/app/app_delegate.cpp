@@ -119,6 +119,8 @@ void AppDelegate::handleHotkeyAction() {
 }
 
 void AppDelegate::showStatusBarBadge(bool recording) {
+  // The window, where there is no tray, shows it too.
+  if (popover_) popover_->setRecordingBadge(recording);
   if (!statusItem_) return;
   statusItem_->setImage(recording ? StatusImage::RecordingBadge : StatusImage::MenuBarIcon);
 }

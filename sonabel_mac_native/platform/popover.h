@@ -13,6 +13,8 @@
 //     button, taskbar entry, placed by the window manager, kept open when it loses the focus),
 //     for sessions with no tray to open it from; closing it only hides it. useAsWindow(false)
 //     makes it the popover again. Call it while hidden.
+//   - setRecordingBadge (optional): as the window, it shows that a recording runs (the tray
+//     item's badge, where there is no tray item).
 // Linux: a GTK window. Tests: a recorder.
 #pragma once
 
@@ -37,6 +39,7 @@ class Popover {
   virtual void setClosesOnFocusLoss(bool closes) = 0;
   virtual void setFocusLossHandler(std::function<void()> onClosed) { (void)onClosed; }
   virtual void useAsWindow(bool asWindow) = 0;
+  virtual void setRecordingBadge(bool recording) { (void)recording; }
 };
 
 }  // namespace quorvel

@@ -430,8 +430,10 @@ TEST_F(AppDelegateTest, recording_side_sets_badge_and_tool_tip_through_the_port)
   port.showStatusBarBadge(true);
   port.showStatusBarBadge(true);
   EXPECT_EQ(statusItem_->image, StatusImage::RecordingBadge);
+  EXPECT_TRUE(popover_->badge);  // for the window, where there is no tray
   port.showStatusBarBadge(false);
   EXPECT_EQ(statusItem_->image, StatusImage::MenuBarIcon);
+  EXPECT_FALSE(popover_->badge);
   EXPECT_EQ(statusItem_->toolTip, "Recording...");
   port.showPopover();
   EXPECT_TRUE(port.isPopoverShown());

@@ -92,6 +92,7 @@ class FakePopover final : public Popover {
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
   void useAsWindow(bool value) override { window = value; }
+  void setRecordingBadge(bool recording) override { badge = recording; }
   void setFocusLossHandler(std::function<void()> handler) override {
     onFocusLoss = std::move(handler);
   }
@@ -106,6 +107,7 @@ class FakePopover final : public Popover {
   bool shown = false;
   bool closesOnFocusLoss = false;
   bool window = false;
+  bool badge = false;
   std::function<void()> onFocusLoss;
   std::optional<ScreenPoint> anchor;
   std::shared_ptr<WebView> content;

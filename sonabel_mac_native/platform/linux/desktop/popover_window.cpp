@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/desktop/tray_icon.h"
 #include "platform/linux/desktop/webkit_page_view.h"
 
 #ifdef GDK_WINDOWING_WAYLAND
@@ -118,6 +119,22 @@ void PopoverWindow::useAsWindow(bool asWindow) {
   gtk_window_set_keep_above(window_, !asWindow);
   gtk_widget_set_app_paintable(GTK_WIDGET(window_), blends_ && !asWindow);
   gtk_window_set_position(window_, asWindow ? GTK_WIN_POS_CENTER : GTK_WIN_POS_NONE);
+  setRecordingBadge(recording_);
+}
+
+void PopoverWindow::setRecordingBadge(bool recording) {
+  recording_ = recording;
+  const bool shown = recording && asWindow_;
+  gtk_window_set_title(window_, shown ? "Quorvel (recording)" : "Quorvel");
+  GdkPixbuf* dot = nullptr;
+  if (shown) {
+    cairo_surface_t* surface = tray::drawStatusImage(StatusImage::RecordingBadge, 2, {});
+    dot = gdk_pixbuf_get_from_surface(surface, 0, 0, cairo_image_surface_get_width(surface),
+                                      cairo_image_surface_get_height(surface));
+    cairo_surface_destroy(surface);
+  }
+  gtk_window_set_icon(window_, dot);
+  if (dot != nullptr) g_object_unref(dot);
 }
 
 void PopoverWindow::placeOnLayer(std::optional<ScreenPoint> anchor) {

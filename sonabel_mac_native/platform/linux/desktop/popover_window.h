@@ -7,7 +7,8 @@
 // cannot place its own windows, it is a layer-shell surface anchored at the item (or, with no
 // item position, at the top right corner) where the compositor offers layer-shell (KDE,
 // wlroots); elsewhere the compositor places it. As a window (useAsWindow): decorated, in the
-// taskbar, placed by the window manager.
+// taskbar, placed by the window manager; while a recording runs its title says so and its icon
+// is the red recording dot.
 // Missing: an arrow pointing at the item; on Wayland without layer-shell it is not placed
 // next to the item; once shown as a layer surface it stays one when it becomes the window.
 #pragma once
@@ -39,6 +40,7 @@ class PopoverWindow final : public Popover {
   bool isShown() const override;
   void setClosesOnFocusLoss(bool closes) override { closesOnFocusLoss_ = closes; }
   void useAsWindow(bool asWindow) override;
+  void setRecordingBadge(bool recording) override;
   void setFocusLossHandler(std::function<void()> onClosed) override {
     onFocusLoss_ = std::move(onClosed);
   }
@@ -56,7 +58,8 @@ class PopoverWindow final : public Popover {
   bool closesOnFocusLoss_ = false;
   std::function<void()> onFocusLoss_;
   bool asWindow_ = false;
-  bool blends_ = false;  // an RGBA visual: transparent where the page paints nothing
+  bool blends_ = false;
+  bool recording_ = false;  // an RGBA visual: transparent where the page paints nothing
   bool layered_ = false;
   void placeOnLayer(std::optional<ScreenPoint> anchor);
 };
