@@ -28,17 +28,6 @@ double millisSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// The sizes of the visible windows titled "Quorvel", e.g. "440x420 ".
-std::string quorvelWindowSizes() {
-  const std::string all = capture(
-      {"xdotool", "search", "--onlyvisible", "--name", "^Quorvel$", "getwindowgeometry", "%@"});
-  std::string sizes;
-  for (size_t at = 0; (at = all.find("Geometry: ", at)) != std::string::npos; ++at) {
-    sizes += all.substr(at + 10, all.find('\n', at) - at - 10) + " ";
-  }
-  return sizes;
-}
-
 class QuorvelDesktopTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,8 +1,9 @@
 // Child processes of the end-to-end tests. QuorvelProcess: the real quorvel program (the tests'
 // own build of it, which has the test probe, or another given by path) with its own temporary
 // HOME (whose .config holds its settings), the test probe switched on, its output collected and
-// its end observed on the main loop. spawnWith/stopProcess: a helper
-// program (a compositor, a panel), stopped by its pid. capture: a program's output.
+// its end observed on the main loop. spawnWith/stopProcess: a helper program (a compositor, a
+// panel), stopped by its pid. capture: a program's output; with it, what the bus and the X
+// display show.
 #pragma once
 
 #include <gio/gio.h>
@@ -72,6 +73,23 @@ inline std::string capture(const std::vector<std::string>& args) {
   std::string text = ran && out && g_spawn_check_wait_status(status, nullptr) ? out : "";
   g_free(out);
   return text;
+}
+
+inline bool nameOwned(const char* name) {
+  return capture({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                  "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+                  name}) == "(true,)\n";
+}
+
+// The sizes of the visible windows titled "Quorvel", e.g. "440x420 ".
+inline std::string quorvelWindowSizes() {
+  const std::string all = capture(
+      {"xdotool", "search", "--onlyvisible", "--name", "^Quorvel$", "getwindowgeometry", "%@"});
+  std::string sizes;
+  for (size_t at = 0; (at = all.find("Geometry: ", at)) != std::string::npos; ++at) {
+    sizes += all.substr(at + 10, all.find('\n', at) - at - 10) + " ";
+  }
+  return sizes;
 }
 
 // No GTK or GLib criticals or warnings in a program's output.

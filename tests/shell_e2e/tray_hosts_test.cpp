@@ -25,12 +25,6 @@ namespace fs = std::filesystem;
 constexpr int kScreenWidth = 1280;
 constexpr int kPanelHeight = 32;
 
-bool nameOwned(const char* name) {
-  return capture({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                  "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
-                  name}) == "(true,)\n";
-}
-
 // How many items the panel's watcher lists, and whether one of them is the process's.
 std::pair<int, bool> registeredItems(int pid) {
   const std::string list = capture(
@@ -102,9 +96,7 @@ Box difference(const Shot& before, const Shot& after, double minimumContrast = 1
 // Whether the popover (or the window), the 440 × 420 one of the windows titled "Quorvel" (the
 // XEmbed icon is one too), is on screen.
 bool popoverVisible() {
-  return capture({"xdotool", "search", "--onlyvisible", "--name", "^Quorvel$", "getwindowgeometry",
-                  "%@"})
-             .find("Geometry: 440x420") != std::string::npos;
+  return quorvelWindowSizes().find("440x420") != std::string::npos;
 }
 
 bool click(int x, int y, int button) {

@@ -84,7 +84,8 @@ class TestShortcutsPortal {
         spawnWith({"/usr/libexec/xdg-desktop-portal"},
                   {{"XDG_DESKTOP_PORTAL_DIR", dir_}, {"XDG_CURRENT_DESKTOP", "quorvel-test"}});
     // Asked without calling the portal itself, which would start another one.
-    return frontend_ != 0 && runUntil([this] { return frontendOnBus(); }, 15.0);
+    return frontend_ != 0 &&
+           runUntil([] { return nameOwned("org.freedesktop.portal.Desktop"); }, 15.0);
   }
 
   const std::vector<Bound>& bound() const { return bound_; }
@@ -115,15 +116,6 @@ class TestShortcutsPortal {
         <arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
       <property name="version" type="u" access="read"/>
     </interface></node>)xml";
-
-  bool frontendOnBus() {
-    CallResult r;
-    call(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-         "NameHasOwner", g_variant_new("(s)", "org.freedesktop.portal.Desktop"), r);
-    gboolean owned = FALSE;
-    if (r.reply) g_variant_get(r.reply, "(b)", &owned);
-    return owned;
-  }
 
   static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                        const gchar* method, GVariant* params, GDBusMethodInvocation* invocation,
