@@ -54,26 +54,24 @@ void AppDelegate::applicationDidFinishLaunching() {
 
   popover_ = services_.makePopover();
   popover_->setContentSize(kPopoverWidth, kPopoverHeight);
-  if (!statusItem_) {
-    // Nothing to open the popover from: it becomes the program's window, open from the start.
-    popover_->useAsWindow();
-    popover_->show(std::nullopt);
-    services_.console.line(kNoTrayLine);
-  } else {
-    bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
-      auto strong = self.lock();
-      if (strong && strong->popover_ && strong->popover_->isShown()) {
-        strong->popover_->close();
-        strong->noteClosedByOutsideClick();
-      }
+  bool watching = services_.clickMonitor && services_.clickMonitor->install([self] {
+    if (auto strong = self.lock()) strong->clickedElsewhere();
+  });
+  popover_->setClosesOnFocusLoss(!watching);
+  // Where focus loss closes it, a click on the tray item takes the focus first, too.
+  if (!watching) {
+    popover_->setFocusLossHandler([self] {
+      if (auto strong = self.lock()) strong->rememberClick(SameClick::ClosedElsewhere);
     });
-    popover_->setClosesOnFocusLoss(!watching);
-    // Where focus loss closes it, a click on the tray item takes the focus first, too.
-    if (!watching) {
-      popover_->setFocusLossHandler([self] {
-        if (auto strong = self.lock()) strong->noteClosedByOutsideClick();
-      });
-    }
+  }
+  // Where no tray can show the item, the popover is the program's window, open from the start,
+  // until a tray appears; and again whenever the tray goes.
+  if (statusItem_) {
+    statusItem_->setHostAvailabilityHandler([self](bool available) {
+      if (auto strong = self.lock()) strong->followTrayHost(available);
+    });
+  } else {
+    followTrayHost(false);
   }
   registerGlobalHotkey();
 
@@ -120,6 +118,8 @@ void AppDelegate::handleHotkeyAction() {
 }
 
 void AppDelegate::showStatusBarBadge(bool recording) {
+  // The window, where there is no tray, shows it too.
+  if (popover_) popover_->setRecordingBadge(recording);
   if (!statusItem_) return;
   statusItem_->setImage(recording ? StatusImage::RecordingBadge : StatusImage::MenuBarIcon);
 }
@@ -164,31 +164,56 @@ MenuModel AppDelegate::buildContextMenu() {
   return menu;
 }
 
-void AppDelegate::noteClosedByOutsideClick() {
-  // The panel that draws the tray item is another program, so a click on the item itself first
-  // reaches the outside-click monitor (on press) and then arrives as an activation (on release).
-  // That activation must not reopen what the same click has just closed.
-  uint64_t generation = ++outsideCloseGeneration_;
-  justClosedByOutsideClick_ = true;
+void AppDelegate::followTrayHost(bool available) {
+  if (windowed_ == !available) return;
+  windowed_ = !available;
+  // One way in at a time: the window, or the tray item with its popover (hidden until clicked).
+  popover_->close();
+  popover_->useAsWindow(windowed_);
+  services_.application.setWindowed(windowed_);
+  if (windowed_) {
+    showPopover();
+    services_.console.line(kNoTrayLine);
+  }
+}
+
+void AppDelegate::rememberClick(SameClick kind) {
+  // The panel that draws the tray item is another program, so one click on the item reaches
+  // this program twice: as a click elsewhere (the outside-click monitor sees the press; or the
+  // focus goes to the panel), and as the item's activation. Which comes first varies with the
+  // panel and the moment. The second of the two must not undo what the first has done.
+  uint64_t generation = ++sameClickGeneration_;
+  sameClick_ = kind;
   std::weak_ptr<AppDelegate> self = weak_from_this();
   services_.mainQueue.asyncAfter(kSameClickWindowSeconds, [self, generation] {
     auto strong = self.lock();
-    if (strong && strong->outsideCloseGeneration_ == generation) {
-      strong->justClosedByOutsideClick_ = false;
+    if (strong && strong->sameClickGeneration_ == generation) {
+      strong->sameClick_ = SameClick::Nothing;
     }
   });
 }
 
+void AppDelegate::clickedElsewhere() {
+  if (windowed_ || !isPopoverShown()) return;
+  if (sameClick_ == SameClick::OpenedFromTray) {
+    sameClick_ = SameClick::Nothing;
+    return;
+  }
+  popover_->close();
+  rememberClick(SameClick::ClosedElsewhere);
+}
+
 void AppDelegate::statusItemClicked() {
-  if (justClosedByOutsideClick_) {
-    justClosedByOutsideClick_ = false;
+  if (sameClick_ == SameClick::ClosedElsewhere) {
+    sameClick_ = SameClick::Nothing;
     return;
   }
   togglePopover();
+  if (isPopoverShown()) rememberClick(SameClick::OpenedFromTray);
 }
 
 void AppDelegate::reopen() {
-  if (!statusItem_) showPopover();
+  if (windowed_) showPopover();
 }
 
 void AppDelegate::togglePopover() {
@@ -204,7 +229,7 @@ void AppDelegate::showPopover() {
   if (!popover_ || popover_->isShown()) return;
   // The page is built once, at launch: its usage figures are brought up to date on every show.
   if (webViewController_) webViewController_->refreshUsage();
-  popover_->show(statusItem_ ? statusItem_->anchor() : std::nullopt);
+  popover_->show(statusItem_ && !windowed_ ? statusItem_->anchor() : std::nullopt);
 }
 
 void AppDelegate::closePopover() {

@@ -33,7 +33,7 @@ inline constexpr const char* kAboutBody =
     "DeepSeek.";
 inline constexpr int kPopoverWidth = 440;
 inline constexpr int kPopoverHeight = 420;
-// How long after an outside click closed the popover a tray activation counts as that click.
+// How long a click elsewhere and a tray activation count as one click on the tray item.
 inline constexpr double kSameClickWindowSeconds = 0.5;
 // How long after launch the page is set up.
 inline constexpr double kPageSetUpDelaySeconds = 0.05;
@@ -69,6 +69,8 @@ class AppDelegate final : public AppControllerPort,
   void statusItemClicked();
   // A later start of the program: shows the window of a session without a tray.
   void reopen();
+  // Whether a tray host shows the item now; without one, the popover is the program's window.
+  void followTrayHost(bool available);
   void togglePopover();
   void showPopover() override;
   void closePopover() override;
@@ -87,15 +89,18 @@ class AppDelegate final : public AppControllerPort,
   const std::optional<MenuModel>& contextMenu() const { return contextMenu_; }
 
  private:
-  void noteClosedByOutsideClick();
+  enum class SameClick { Nothing, ClosedElsewhere, OpenedFromTray };
+  void rememberClick(SameClick kind);
+  void clickedElsewhere();
 
   AppDelegateServices services_;
   std::shared_ptr<StatusItem> statusItem_;
   std::shared_ptr<Popover> popover_;
   std::shared_ptr<PageHost> webViewController_;
   std::optional<MenuModel> contextMenu_;
-  bool justClosedByOutsideClick_ = false;
-  uint64_t outsideCloseGeneration_ = 0;
+  bool windowed_ = false;
+  SameClick sameClick_ = SameClick::Nothing;
+  uint64_t sameClickGeneration_ = 0;
 };
 
 }  // namespace quorvel

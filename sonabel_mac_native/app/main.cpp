@@ -28,7 +28,6 @@
 #ifdef QUORVEL_WITH_TEST_PROBE
 #include "platform/linux/desktop/test_probe.h"
 #endif
-#include "platform/linux/desktop/tray_host.h"
 #include "platform/linux/desktop/webkit_page_view.h"
 #include "platform/linux/desktop/x11_click_monitor.h"
 #include "platform/linux/desktop/x11_global_hot_key.h"
@@ -152,17 +151,14 @@ int QuorvelApp::main(int argc, char** argv) {
   AudioEngineServices engine{mainQueue, recognizers, permissions, microphone,
                              polisher,  history,     usage,       console};
   auto delegate = std::make_shared<AppDelegate>(AppDelegateServices{
-      .makeStatusItem = []() -> std::shared_ptr<StatusItem> {
-        if (!tray::trayHostPresent()) return nullptr;
-        return tray::makeStatusItem();
-      },
+      .makeStatusItem = []() -> std::shared_ptr<StatusItem> { return tray::makeStatusItem(); },
       .makePageHost =
           [&](std::weak_ptr<AppControllerPort> controller) {
             return std::make_shared<WebViewController>(
                 WebViewControllerServices{webViews, engine, files, bundleSearchPaths(program)},
                 std::move(controller));
           },
-      .makePopover = [] { return std::make_shared<PopoverWindow>(); },
+      .makePopover = [&webViews] { return std::make_shared<PopoverWindow>(webViews); },
       .clickMonitor = &clicks,
       .hotKey = *hotKey,
       .application = application,
@@ -188,16 +184,15 @@ int QuorvelApp::main(int argc, char** argv) {
     });
   });
 
-  mainQueue.async([delegate, &application, &mainQueue, request] {
+  mainQueue.async([delegate, &mainQueue, &webViews, request] {
     delegate->applicationDidFinishLaunching();
-    application.setWindowed(delegate->statusItem() == nullptr);
     if (request == LaunchRequest::Show) delegate->showPopover();
 #ifdef QUORVEL_WITH_TEST_PROBE
     if (testProbeRequested()) {
       // After the page, which the delegate sets up after the same delay.
-      mainQueue.asyncAfter(kPageSetUpDelaySeconds, [delegate] {
+      mainQueue.asyncAfter(kPageSetUpDelaySeconds, [delegate, &webViews] {
         installTestProbe(
-            std::dynamic_pointer_cast<WebKitPageView>(delegate->webViewController()->webView()),
+            webViews.made(delegate->webViewController()->webView().get()),
             [delegate] { return delegate->isPopoverShown(); },
             [delegate] { delegate->closePopover(); });
       });

@@ -6,6 +6,8 @@
 //   - showAlert: a modal dialog with a title, a body and a single button; returns when it has
 //     been dismissed.
 //   - quit: ends the event loop and with it the process. Nothing is saved first.
+//   - setWindowed (optional): whether the program shows itself as a window (no tray) now, for
+//     later starts of the program to know.
 // Linux: GApplication uniqueness and GTK dialogs. Tests: a recorder.
 #pragma once
 
@@ -21,6 +23,7 @@ class Application {
   virtual void showAlert(const std::string& title, const std::string& body,
                          const std::string& button) = 0;
   virtual void quit() = 0;
+  virtual void setWindowed(bool windowed) { (void)windowed; }
 };
 
 }  // namespace quorvel

@@ -9,9 +9,12 @@
 //   - setClosesOnFocusLoss: hides it when it loses the keyboard focus (for sessions where
 //     clicks in other programs cannot be watched). setFocusLossHandler (optional) is told,
 //     on the main thread, each time it has hidden itself so.
-//   - useAsWindow: from then on it is an ordinary window instead (title bar, close button,
-//     taskbar entry, placed by the window manager, kept open when it loses the focus), for
-//     sessions with no tray to open it from. Closing it only hides it.
+//   - useAsWindow(true): from then on it is an ordinary window instead (title bar, close
+//     button, taskbar entry, placed by the window manager, kept open when it loses the focus),
+//     for sessions with no tray to open it from; closing it only hides it. useAsWindow(false)
+//     makes it the popover again. Call it while hidden.
+//   - setRecordingBadge (optional): as the window, it shows that a recording runs (the tray
+//     item's badge, where there is no tray item).
 // Linux: a GTK window. Tests: a recorder.
 #pragma once
 
@@ -35,7 +38,8 @@ class Popover {
   virtual bool isShown() const = 0;
   virtual void setClosesOnFocusLoss(bool closes) = 0;
   virtual void setFocusLossHandler(std::function<void()> onClosed) { (void)onClosed; }
-  virtual void useAsWindow() = 0;
+  virtual void useAsWindow(bool asWindow) = 0;
+  virtual void setRecordingBadge(bool recording) { (void)recording; }
 };
 
 }  // namespace quorvel

@@ -7,6 +7,9 @@
 //   - onActivate fires for a primary click (screen coordinates of the click or of the item when
 //     the host gives none); the menu provider is asked for a fresh menu every time the menu is
 //     about to show, so check marks are always current.
+//   - setHostAvailabilityHandler (optional): told at once, and then on every change, whether
+//     a tray host can show the item now; false means nothing on screen shows it. Items that
+//     cannot tell always answer true.
 // Linux: a StatusNotifierItem with a D-Bus menu, or an XEmbed icon when no watcher is on the
 // bus. Tests: a fake that records what was set and clicks on demand.
 #pragma once
@@ -51,6 +54,9 @@ class StatusItem {
   virtual void popUpMenu(ScreenPoint where) = 0;
   // Where the item was last seen on screen, for placing the popover.
   virtual std::optional<ScreenPoint> anchor() const = 0;
+  virtual void setHostAvailabilityHandler(std::function<void(bool available)> handler) {
+    handler(true);
+  }
 };
 
 }  // namespace quorvel

@@ -40,7 +40,8 @@ class AppDelegateTest : public ::testing::Test {
   std::shared_ptr<AppDelegate> launch(bool tray = true, bool settle = true) {
     auto delegate = std::make_shared<AppDelegate>(AppDelegateServices{
         .makeStatusItem = [this, tray]() -> std::shared_ptr<StatusItem> {
-          if (tray) item_ = std::make_shared<testing::FakeStatusItem>();
+          item_ = std::make_shared<testing::FakeStatusItem>();
+          item_->hostAvailable = tray;
           return item_;
         },
         .makePageHost =
@@ -127,18 +128,35 @@ TEST_F(AppDelegateTest, a_refused_f6_is_reported_and_without_a_click_monitor_foc
   EXPECT_TRUE(popover_->closesOnFocusLoss);
 }
 
-TEST_F(AppDelegateTest, without_a_tray_the_page_is_a_window_that_later_starts_and_f6_reopen) {
+TEST_F(AppDelegateTest, without_a_tray_the_page_is_a_window_until_a_tray_comes_and_after_it_goes) {
   auto delegate = launch(false);
-  EXPECT_TRUE(popover_->window && popover_->shown);
+  EXPECT_TRUE(popover_->window && popover_->shown && application_.windowed);
   EXPECT_FALSE(popover_->anchor.has_value());
-  EXPECT_FALSE(clicks_.click);
   EXPECT_EQ(console_.lines(), (Lines{kNoTrayLine, "[Hotkey] F6 global hotkey registered"}));
+  clicks_.click();
+  popover_->loseFocus();
+  EXPECT_TRUE(popover_->shown);  // a window stays open
   popover_->close();
   delegate->reopen();
   EXPECT_TRUE(popover_->shown);
   popover_->close();
   pressF6();
   EXPECT_TRUE(popover_->shown);
+  EXPECT_EQ(page_->toggleSawPopover.size(), 1u);
+
+  // A panel appears: the window gives way to the tray item, whose click opens the popover.
+  item_->setHostAvailable(true);
+  EXPECT_FALSE(popover_->shown || popover_->window || application_.windowed);
+  delegate->reopen();
+  EXPECT_FALSE(popover_->shown);
+  item_->leftClick();
+  EXPECT_TRUE(popover_->shown);
+  ASSERT_TRUE(popover_->anchor.has_value());
+
+  // It goes: the window is back at once, with the line saying how to get it again.
+  item_->setHostAvailable(false);
+  EXPECT_TRUE(popover_->window && popover_->shown && application_.windowed);
+  EXPECT_EQ(console_.lines().back(), kNoTrayLine);
 }
 
 TEST_F(AppDelegateTest, tray_clicks_toggle_the_popover_at_the_item_and_refresh_usage_on_show) {
@@ -154,6 +172,7 @@ TEST_F(AppDelegateTest, tray_clicks_toggle_the_popover_at_the_item_and_refresh_u
   delegate->showPopover();  // already open: nothing changes
   EXPECT_EQ(popover_->shows, 2);
   EXPECT_EQ(page_->usageRefreshes, 2);
+  queue_.advance(kSameClickWindowSeconds);  // a later click elsewhere closes it
   clicks_.click();
   EXPECT_FALSE(popover_->shown);
 }
@@ -171,6 +190,11 @@ TEST_F(AppDelegateTest, the_tray_click_that_closed_the_popover_does_not_reopen_i
     EXPECT_FALSE(popover_->shown);
     item_->leftClick();  // a new click opens it again
     EXPECT_TRUE(popover_->shown);
+    if (monitor) {
+      clicks_.click();  // ...and its press, seen only after the activation
+      EXPECT_TRUE(popover_->shown);
+    }
+    queue_.advance(kSameClickWindowSeconds);
     clickElsewhere();
     queue_.advance(kSameClickWindowSeconds);
     item_->leftClick();  // long after the outside click: an ordinary click
@@ -271,8 +295,10 @@ TEST_F(AppDelegateTest, the_recording_side_sets_badge_and_tool_tip_through_the_p
   port.showStatusBarBadge(true);
   port.showStatusBarBadge(true);
   EXPECT_EQ(item_->image, StatusImage::RecordingBadge);
+  EXPECT_TRUE(popover_->badge);  // for the window, where there is no tray
   port.showStatusBarBadge(false);
   EXPECT_EQ(item_->image, StatusImage::MenuBarIcon);
+  EXPECT_FALSE(popover_->badge);
   EXPECT_EQ(item_->toolTip, "Recording...");
   port.showPopover();
   port.closePopover();

@@ -28,6 +28,14 @@ class FakeStatusItem final : public StatusItem {
   }
   void popUpMenu(ScreenPoint) override {}
   std::optional<ScreenPoint> anchor() const override { return ScreenPoint{600, 0}; }
+  void setHostAvailabilityHandler(std::function<void(bool)> handler) override {
+    availability = std::move(handler);
+    availability(hostAvailable);
+  }
+  void setHostAvailable(bool value) {
+    hostAvailable = value;
+    if (availability) availability(value);
+  }
 
   void leftClick() { activate(ScreenPoint{600, 0}); }
   MenuModel rightClick() { return menuProvider(); }
@@ -36,6 +44,8 @@ class FakeStatusItem final : public StatusItem {
   std::optional<std::string> toolTip;
   std::function<void(ScreenPoint)> activate;
   std::function<MenuModel()> menuProvider;
+  std::function<void(bool)> availability;
+  bool hostAvailable = true;
 };
 
 class FakePopover final : public Popover {
@@ -50,18 +60,19 @@ class FakePopover final : public Popover {
   void close() override { shown = false; }
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
-  void useAsWindow() override { window = true; }
+  void useAsWindow(bool value) override { window = value; }
+  void setRecordingBadge(bool recording) override { badge = recording; }
   void setFocusLossHandler(std::function<void()> handler) override { onFocusLoss = handler; }
   // Another program took the keyboard focus.
   void loseFocus() {
-    if (!closesOnFocusLoss || !shown) return;
+    if (!closesOnFocusLoss || !shown || window) return;
     shown = false;
     if (onFocusLoss) onFocusLoss();
   }
 
   std::pair<int, int> size;
   int shows = 0;
-  bool shown = false, closesOnFocusLoss = false, window = false;
+  bool shown = false, closesOnFocusLoss = false, window = false, badge = false;
   std::function<void()> onFocusLoss;
   std::optional<ScreenPoint> anchor;
   std::shared_ptr<WebView> content;
@@ -75,7 +86,9 @@ class FakeApplication final : public Application {
     alerts.push_back(title + "|" + body + "|" + button);
   }
   void quit() override { ++quits; }
+  void setWindowed(bool value) override { windowed = value; }
   std::vector<std::string> alerts;
+  bool windowed = false;
   int quits = 0;
 };
 

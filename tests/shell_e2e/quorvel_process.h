@@ -1,17 +1,20 @@
-// The real quorvel program as a child of the test (the tests' own build of it, which has the
-// test probe, or another given by path): its own temporary HOME (whose .config holds its
-// settings), the test probe switched on, its standard output and error collected, and its end
-// observed on the main loop.
+// Child processes of the end-to-end tests. QuorvelProcess: the real quorvel program (the tests'
+// own build of it, which has the test probe, or another given by path) with its own temporary
+// HOME (whose .config holds its settings), the test probe switched on, its output collected and
+// its end observed on the main loop. spawnWith/stopProcess: a helper program (a compositor, a
+// panel), stopped by its pid. capture: a program's output; with it, what the bus and the X
+// display show.
 #pragma once
 
 #include <gio/gio.h>
+#include <gio/gunixinputstream.h>
 #include <glib-unix.h>
-#include <glib/gstdio.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,68 +23,149 @@
 
 namespace quorvel::testing {
 
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+inline std::vector<gchar*> argvOf(const std::vector<std::string>& args) {
+  std::vector<gchar*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<gchar*>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+inline gchar** environmentWith(const Env& env) {
+  gchar** environment = g_get_environ();
+  for (const auto& [name, value] : env) {
+    environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
+  }
+  return environment;
+}
+
+// Starts `args` with `env` over the test's environment, output discarded; 0 when it could not.
+inline GPid spawnWith(const std::vector<std::string>& args, const Env& env = {}) {
+  auto argv = argvOf(args);
+  gchar** environment = environmentWith(env);
+  GPid pid = 0;
+  const bool ok =
+      g_spawn_async(nullptr, argv.data(), environment,
+                    GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                    nullptr, nullptr, &pid, nullptr);
+  g_strfreev(environment);
+  return ok ? pid : 0;
+}
+
+inline void stopProcess(GPid& pid) {
+  if (pid == 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  g_spawn_close_pid(pid);
+  pid = 0;
+}
+
+// Runs a program to its end and returns its standard output ("" when it failed).
+inline std::string capture(const std::vector<std::string>& args) {
+  auto argv = argvOf(args);
+  gchar* out = nullptr;
+  gint status = 0;
+  const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr,
+                                GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
+                                nullptr, nullptr, &out, nullptr, &status, nullptr);
+  std::string text = ran && out && g_spawn_check_wait_status(status, nullptr) ? out : "";
+  g_free(out);
+  return text;
+}
+
+inline bool nameOwned(const char* name) {
+  return capture({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                  "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+                  name}) == "(true,)\n";
+}
+
+// The sizes of the visible windows titled "Quorvel", e.g. "440x420 ".
+inline std::string quorvelWindowSizes() {
+  const std::string all = capture(
+      {"xdotool", "search", "--onlyvisible", "--name", "^Quorvel$", "getwindowgeometry", "%@"});
+  std::string sizes;
+  for (size_t at = 0; (at = all.find("Geometry: ", at)) != std::string::npos; ++at) {
+    sizes += all.substr(at + 10, all.find('\n', at) - at - 10) + " ";
+  }
+  return sizes;
+}
+
+// No GTK or GLib criticals or warnings in a program's output.
+inline bool quiet(const std::string& output) {
+  for (const char* noise : {"CRITICAL", "WARNING", "Gtk-", "GLib-", "Gdk-"}) {
+    if (output.find(noise) != std::string::npos) return false;
+  }
+  return true;
+}
+
 class QuorvelProcess {
  public:
   explicit QuorvelProcess(std::string home,
                           std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed")
       : home_(std::move(home)), program_(std::move(program)) {}
   ~QuorvelProcess() {
-    if (running()) {
-      kill(pid_, SIGKILL);
-      runUntil([this] { return !running(); }, 5.0);
-    }
-    if (watch_) g_source_remove(watch_);
-    if (errorWatch_) g_source_remove(errorWatch_);
+    if (process_ == nullptr) return;
+    if (running()) g_subprocess_force_exit(process_);
+    runUntil([this] { return !running() && watch_ == 0; }, 5.0);
+    if (watch_ != 0) g_source_remove(watch_);
+    g_object_unref(process_);
   }
   QuorvelProcess(const QuorvelProcess&) = delete;
   QuorvelProcess& operator=(const QuorvelProcess&) = delete;
 
   // Starts the program with `args` after its name and `env` over the test's environment.
-  bool start(const std::vector<std::string>& args = {},
-             const std::vector<std::pair<std::string, std::string>>& env = {}) {
+  bool start(const std::vector<std::string>& args = {}, const Env& env = {}) {
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(
+        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE));
+    // The menu's rows are checked as a panel other than GNOME's shows them.
+    Env all{{"HOME", home_}, {"QUORVEL_TEST_PROBE", "1"}, {"XDG_CURRENT_DESKTOP", ""}};
+    all.insert(all.end(), env.begin(), env.end());
+    for (const auto& [name, value] : all) {
+      g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
+    }
+    g_subprocess_launcher_unsetenv(launcher, "XDG_CONFIG_HOME");
     std::vector<std::string> words{program_};
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<gchar*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    gchar** environment = g_get_environ();
-    environment = g_environ_setenv(environment, "HOME", home_.c_str(), TRUE);
-    environment = g_environ_unsetenv(environment, "XDG_CONFIG_HOME");
-    environment = g_environ_setenv(environment, "QUORVEL_TEST_PROBE", "1", TRUE);
-    // The menu's rows are checked as a panel other than GNOME's shows them.
-    environment = g_environ_unsetenv(environment, "XDG_CURRENT_DESKTOP");
-    for (const auto& [name, value] : env) {
-      environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
-    }
-    gint out = -1;
-    gint err = -1;
     started_ = std::chrono::steady_clock::now();
-    bool ok = g_spawn_async_with_pipes(nullptr, argv.data(), environment, G_SPAWN_DO_NOT_REAP_CHILD,
-                                       nullptr, nullptr, &pid_, nullptr, &out, &err, nullptr);
-    g_strfreev(environment);
-    if (!ok) return false;
+    process_ = g_subprocess_launcher_spawnv(launcher, argvOf(words).data(), nullptr);
+    g_object_unref(launcher);
+    if (process_ == nullptr) return false;
     running_ = true;
-    g_child_watch_add(
-        pid_,
-        [](GPid pid, gint status, gpointer self) {
-          auto* p = static_cast<QuorvelProcess*>(self);
-          p->running_ = false;
-          p->status_ = status;
-          g_spawn_close_pid(pid);
+    g_subprocess_wait_async(
+        process_, nullptr,
+        [](GObject*, GAsyncResult*, gpointer self) {
+          static_cast<QuorvelProcess*>(self)->running_ = false;
         },
         this);
-    watch_ = collect(out, &output_);
-    errorWatch_ = collect(err, &errors_, &output_);
+    const int fd =
+        g_unix_input_stream_get_fd(G_UNIX_INPUT_STREAM(g_subprocess_get_stdout_pipe(process_)));
+    watch_ = g_unix_fd_add(
+        fd, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+        [](gint fd, GIOCondition, gpointer data) -> gboolean {
+          auto* self = static_cast<QuorvelProcess*>(data);
+          char buffer[4096];
+          const ssize_t got = read(fd, buffer, sizeof buffer);
+          if (got > 0) self->output_.append(buffer, got);
+          if (got > 0) return G_SOURCE_CONTINUE;
+          self->watch_ = 0;
+          return G_SOURCE_REMOVE;
+        },
+        this);
     return true;
   }
 
   bool running() const { return running_; }
-  int pid() const { return pid_; }
-  int exitStatus() const { return status_; }
-  // Standard output with standard error mixed in as it arrives.
+  // While it runs.
+  int pid() const {
+    const gchar* id = g_subprocess_get_identifier(process_);
+    return id ? std::atoi(id) : 0;
+  }
+  // The wait status, once it has ended.
+  int exitStatus() const { return g_subprocess_get_status(process_); }
+  // Standard output and standard error (GLib's and GTK's warnings), as they arrived.
   const std::string& output() const { return output_; }
-  // Standard error alone (GLib and GTK warnings and criticals).
-  const std::string& errors() const { return errors_; }
   std::chrono::steady_clock::time_point startedAt() const { return started_; }
   bool waitForOutput(const std::string& text, double seconds = 10.0) {
     return runUntil([&] { return output_.find(text) != std::string::npos; }, seconds);
@@ -91,46 +175,12 @@ class QuorvelProcess {
   }
 
  private:
-  struct Sink {
-    QuorvelProcess* self;
-    std::string* text;
-    std::string* also;
-  };
-  // Appends what arrives on `fd` to `text` on the main loop, until its end.
-  guint collect(gint fd, std::string* text, std::string* also = nullptr) {
-    GIOChannel* channel = g_io_channel_unix_new(fd);
-    g_io_channel_set_close_on_unref(channel, TRUE);
-    g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
-    g_io_channel_set_encoding(channel, nullptr, nullptr);
-    guint id = g_io_add_watch_full(
-        channel, G_PRIORITY_DEFAULT, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-        [](GIOChannel* source, GIOCondition, gpointer data) -> gboolean {
-          auto* sink = static_cast<Sink*>(data);
-          char buffer[4096];
-          gsize got = 0;
-          GIOStatus status = g_io_channel_read_chars(source, buffer, sizeof buffer, &got, nullptr);
-          sink->text->append(buffer, got);
-          if (sink->also) sink->also->append(buffer, got);
-          if (status == G_IO_STATUS_EOF || status == G_IO_STATUS_ERROR) {
-            (sink->text == &sink->self->output_ ? sink->self->watch_ : sink->self->errorWatch_) = 0;
-            return G_SOURCE_REMOVE;
-          }
-          return G_SOURCE_CONTINUE;
-        },
-        new Sink{this, text, also}, [](gpointer data) { delete static_cast<Sink*>(data); });
-    g_io_channel_unref(channel);
-    return id;
-  }
-
   std::string home_;
   std::string program_;
-  GPid pid_ = 0;
+  GSubprocess* process_ = nullptr;
   bool running_ = false;
-  int status_ = -1;
   guint watch_ = 0;
-  guint errorWatch_ = 0;
   std::string output_;
-  std::string errors_;
   std::chrono::steady_clock::time_point started_;
 };
 

@@ -7,45 +7,15 @@
 #pragma once
 
 #include <gio/gio.h>
-#include <signal.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "platform/linux/desktop/desktop_session.h"
+#include "shell_e2e/quorvel_process.h"
 
 namespace quorvel::testing {
-
-// Starts `args` with `env` over the test's environment; 0 when it could not start.
-inline GPid spawnWith(const std::vector<std::string>& args,
-                      const std::vector<std::pair<std::string, std::string>>& env) {
-  std::vector<gchar*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<gchar*>(a.c_str()));
-  argv.push_back(nullptr);
-  gchar** environment = g_get_environ();
-  for (const auto& [name, value] : env) {
-    environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
-  }
-  GPid pid = 0;
-  const bool ok =
-      g_spawn_async(nullptr, argv.data(), environment,
-                    GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
-                                G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                    nullptr, nullptr, &pid, nullptr);
-  g_strfreev(environment);
-  return ok ? pid : 0;
-}
-
-inline void stopProcess(GPid& pid) {
-  if (pid == 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-  g_spawn_close_pid(pid);
-  pid = 0;
-}
 
 class Weston {
  public:
@@ -114,7 +84,8 @@ class TestShortcutsPortal {
         spawnWith({"/usr/libexec/xdg-desktop-portal"},
                   {{"XDG_DESKTOP_PORTAL_DIR", dir_}, {"XDG_CURRENT_DESKTOP", "quorvel-test"}});
     // Asked without calling the portal itself, which would start another one.
-    return frontend_ != 0 && runUntil([this] { return frontendOnBus(); }, 15.0);
+    return frontend_ != 0 &&
+           runUntil([] { return nameOwned("org.freedesktop.portal.Desktop"); }, 15.0);
   }
 
   const std::vector<Bound>& bound() const { return bound_; }
@@ -133,6 +104,7 @@ class TestShortcutsPortal {
  private:
   static constexpr char kBackendName[] = "org.freedesktop.impl.portal.desktop.quorveltest";
   static constexpr char kPath[] = "/org/freedesktop/portal/desktop";
+  // What the frontend calls; it emits nothing it would have to know of in advance.
   static constexpr char kXml[] = R"xml(<node>
     <interface name="org.freedesktop.impl.portal.GlobalShortcuts">
       <method name="CreateSession"><arg type="o" direction="in"/><arg type="o" direction="in"/>
@@ -142,71 +114,44 @@ class TestShortcutsPortal {
         <arg type="a(sa{sv})" direction="in"/><arg type="s" direction="in"/>
         <arg type="a{sv}" direction="in"/>
         <arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
-      <method name="ListShortcuts"><arg type="o" direction="in"/><arg type="o" direction="in"/>
-        <arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
-      <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
-      <signal name="Deactivated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
       <property name="version" type="u" access="read"/>
     </interface></node>)xml";
-
-  bool frontendOnBus() {
-    CallResult r;
-    call(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-         "NameHasOwner", g_variant_new("(s)", "org.freedesktop.portal.Desktop"), r);
-    gboolean owned = FALSE;
-    if (r.reply) g_variant_get(r.reply, "(b)", &owned);
-    return owned;
-  }
-
-  GVariant* boundShortcuts() const {
-    GVariantBuilder list;
-    g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
-    for (const auto& b : bound_) {
-      GVariantBuilder props;
-      g_variant_builder_init(&props, G_VARIANT_TYPE("a{sv}"));
-      g_variant_builder_add(&props, "{sv}", "description",
-                            g_variant_new_string(b.description.c_str()));
-      g_variant_builder_add(&props, "{sv}", "trigger_description",
-                            g_variant_new_string(b.trigger.c_str()));
-      g_variant_builder_add(&list, "(sa{sv})", b.id.c_str(), &props);
-    }
-    return g_variant_builder_end(&list);
-  }
 
   static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                        const gchar* method, GVariant* params, GDBusMethodInvocation* invocation,
                        gpointer data) {
     auto* self = static_cast<TestShortcutsPortal*>(data);
-    GVariantBuilder results;
-    g_variant_builder_init(&results, G_VARIANT_TYPE("a{sv}"));
-    guint32 code = 0;
-    const std::string name = method;
-    if (name == "CreateSession") {
-      const gchar* session = nullptr;
-      g_variant_get_child(params, 1, "&o", &session);
-      self->session_ = session;
-      g_variant_builder_add(&results, "{sv}", "shortcuts", self->boundShortcuts());
-    } else if (name == "BindShortcuts") {
+    const bool bind = std::string(method) == "BindShortcuts";
+    if (bind && !self->refuse_) {
       GVariantIter* shortcuts = nullptr;
       g_variant_get_child(params, 2, "a(sa{sv})", &shortcuts);
       const gchar* id = nullptr;
       GVariant* props = nullptr;
       while (g_variant_iter_next(shortcuts, "(&s@a{sv})", &id, &props)) {
-        const gchar* description = "";
-        const gchar* trigger = "";
+        const gchar *description = "", *trigger = "";
         g_variant_lookup(props, "description", "&s", &description);
         g_variant_lookup(props, "preferred_trigger", "&s", &trigger);
-        if (!self->refuse_) self->bound_.push_back({id, description, trigger});
+        self->bound_.push_back({id, description, trigger});
         g_variant_unref(props);
       }
       g_variant_iter_free(shortcuts);
-      code = self->refuse_ ? 1 : 0;  // 1: the user cancelled the dialog
-      if (!self->refuse_)
-        g_variant_builder_add(&results, "{sv}", "shortcuts", self->boundShortcuts());
-    } else {
-      g_variant_builder_add(&results, "{sv}", "shortcuts", self->boundShortcuts());
+    } else if (!bind) {
+      const gchar* session = nullptr;
+      g_variant_get_child(params, 1, "&o", &session);
+      self->session_ = session;
     }
-    g_dbus_method_invocation_return_value(invocation, g_variant_new("(ua{sv})", code, &results));
+    GVariantBuilder list;
+    g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
+    for (const auto& b : self->bound_) {
+      g_variant_builder_add_parsed(&list,
+                                   "(%s, {'description': <%s>, 'trigger_description': <%s>})",
+                                   b.id.c_str(), b.description.c_str(), b.trigger.c_str());
+    }
+    // Response 1: the user cancelled the dialog.
+    g_dbus_method_invocation_return_value(
+        invocation,
+        g_variant_new_parsed("(%u, {'shortcuts': <%@a(sa{sv})>})", guint32(bind && self->refuse_),
+                             g_variant_builder_end(&list)));
   }
   static GVariant* onProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                               const gchar*, GError**, gpointer) {

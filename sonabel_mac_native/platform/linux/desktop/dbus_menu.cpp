@@ -8,8 +8,6 @@
 namespace quorvel::tray {
 namespace {
 
-constexpr char kActionKey[] = "quorvel-action";
-
 void setShortcut(DbusmenuMenuitem* mi, const std::string& accelerator) {
   const std::vector<std::string> parts = acceleratorParts(accelerator);
   if (parts.empty()) return;
@@ -89,10 +87,12 @@ void DbusMenu::append(DbusmenuMenuitem* parent, const MenuModel& model) {
         }
         setShortcut(mi, item.accelerator);
         if (item.action) {
-          g_object_set_data_full(G_OBJECT(mi), kActionKey, new std::function<void()>(item.action),
-                                 [](gpointer f) { delete static_cast<std::function<void()>*>(f); });
-          g_signal_connect(mi, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(onItemActivated),
-                           this);
+          // The action may change what the menu shows (a check mark), so the tree follows at
+          // once even for hosts that never announce that they are about to show it.
+          std::weak_ptr<DbusMenu*> weak = self_;
+          connectMenuAction(mi, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, item.action, [weak] {
+            if (auto alive = weak.lock()) (*alive)->rebuild();
+          });
         }
         break;
     }
@@ -103,18 +103,6 @@ void DbusMenu::append(DbusmenuMenuitem* parent, const MenuModel& model) {
 
 void DbusMenu::onAboutToShow(DbusmenuMenuitem*, gpointer self) {
   static_cast<DbusMenu*>(self)->rebuild();
-}
-
-void DbusMenu::onItemActivated(DbusmenuMenuitem* item, guint, gpointer self) {
-  auto* menu = static_cast<DbusMenu*>(self);
-  auto* action = static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(item), kActionKey));
-  if (action == nullptr) return;
-  std::weak_ptr<DbusMenu*> weak = menu->self_;
-  // The action may change what the menu shows (a check mark), so the tree follows at once even
-  // for hosts that never announce that they are about to show it.
-  runMenuActionSoon(*action, [weak] {
-    if (auto alive = weak.lock()) (*alive)->rebuild();
-  });
 }
 
 }  // namespace quorvel::tray

@@ -35,7 +35,6 @@ class DbusMenu {
 
  private:
   static void onAboutToShow(DbusmenuMenuitem* root, gpointer self);
-  static void onItemActivated(DbusmenuMenuitem* item, guint timestamp, gpointer self);
   void append(DbusmenuMenuitem* parent, const MenuModel& model);
 
   DbusmenuServer* server_ = nullptr;

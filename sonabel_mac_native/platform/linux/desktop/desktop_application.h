@@ -38,7 +38,7 @@ class DesktopApplication final : public Application {
   // In the primary instance: requests from later starts, on the main loop. Set before
   // registering; requests arriving without a handler are dropped.
   void setRequestHandler(std::function<void(LaunchRequest)> handler);
-  void setWindowed(bool windowed);
+  void setWindowed(bool windowed) override;
   // In a later start, after registerAsPrimaryInstance answered false: sends the request to the
   // running instance and waits until it has left this process. Answers whether the running
   // instance shows itself as a window.

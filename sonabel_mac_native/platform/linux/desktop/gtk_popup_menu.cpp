@@ -8,13 +8,7 @@
 namespace quorvel::tray {
 namespace {
 
-constexpr char kActionKey[] = "quorvel-action";
 constexpr char kPointKey[] = "quorvel-point";
-
-void onActivate(GtkMenuItem* item, gpointer) {
-  auto* action = static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(item), kActionKey));
-  if (action != nullptr) runMenuActionSoon(*action);
-}
 
 void fill(GtkWidget* menu, const MenuModel& model) {
   const bool checkBoxes = menuShowsCheckBoxes(model);
@@ -47,12 +41,7 @@ void fill(GtkWidget* menu, const MenuModel& model) {
             gtk_accel_label_set_accel(GTK_ACCEL_LABEL(label), key, mods);
           }
         }
-        if (item.action) {
-          g_object_set_data_full(G_OBJECT(widget), kActionKey,
-                                 new std::function<void()>(item.action),
-                                 [](gpointer f) { delete static_cast<std::function<void()>*>(f); });
-          g_signal_connect(widget, "activate", G_CALLBACK(onActivate), nullptr);
-        }
+        if (item.action) connectMenuAction(widget, "activate", item.action);
         break;
     }
     gtk_widget_show(widget);

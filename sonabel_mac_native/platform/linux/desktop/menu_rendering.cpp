@@ -37,6 +37,19 @@ struct PendingAction {
 };
 }  // namespace
 
+void connectMenuAction(gpointer row, const char* signal, std::function<void()> action,
+                       std::function<void()> then) {
+  // Swapped: the handler gets the action first and ignores the signal's own arguments.
+  void (*chosen)(gpointer) = [](gpointer data) {
+    auto* p = static_cast<PendingAction*>(data);
+    runMenuActionSoon(p->action, p->then);
+  };
+  g_signal_connect_data(
+      row, signal, G_CALLBACK(chosen), new PendingAction{std::move(action), std::move(then)},
+      [](gpointer data, GClosure*) { delete static_cast<PendingAction*>(data); },
+      G_CONNECT_SWAPPED);
+}
+
 void runMenuActionSoon(std::function<void()> action, std::function<void()> then) {
   auto* pending = new PendingAction{std::move(action), std::move(then)};
   g_idle_add_full(

@@ -9,6 +9,8 @@
 // Missing: radio groups and disabled rows (the menu model has neither).
 #pragma once
 
+#include <glib.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,5 +28,10 @@ std::vector<std::string> acceleratorParts(const std::string& accelerator);
 // returned, so an action may rebuild the menu, open a modal dialog or quit. Empty functions are
 // skipped.
 void runMenuActionSoon(std::function<void()> action, std::function<void()> then = {});
+
+// Runs `action` (and `then`) as above each time the menu row `row` (a GObject) emits `signal`;
+// both live as long as the row.
+void connectMenuAction(gpointer row, const char* signal, std::function<void()> action,
+                       std::function<void()> then = {});
 
 }  // namespace quorvel::tray

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/linux/desktop/tray_icon.h"
 #include "platform/linux/desktop/webkit_page_view.h"
 
 #ifdef GDK_WINDOWING_WAYLAND
@@ -55,22 +56,19 @@ gboolean onKeyPress(GtkWidget* widget, GdkEventKey* event, gpointer) {
 
 }  // namespace
 
-PopoverWindow::PopoverWindow() : window_(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL))) {
+PopoverWindow::PopoverWindow(const WebKitPageViewFactory& views)
+    : window_(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL))), views_(views) {
   g_object_ref_sink(window_);
   gtk_window_set_title(window_, "Quorvel");
-  gtk_window_set_decorated(window_, FALSE);
   gtk_window_set_resizable(window_, FALSE);
-  gtk_window_set_skip_taskbar_hint(window_, TRUE);
-  gtk_window_set_skip_pager_hint(window_, TRUE);
-  gtk_window_set_type_hint(window_, GDK_WINDOW_TYPE_HINT_UTILITY);
-  gtk_window_set_keep_above(window_, TRUE);
   gtk_window_set_default_size(window_, width_, height_);
   // Transparent where the page paints nothing, when the screen can blend.
   GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(window_));
   if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen)) {
     gtk_widget_set_visual(GTK_WIDGET(window_), visual);
-    gtk_widget_set_app_paintable(GTK_WIDGET(window_), TRUE);
+    blends_ = true;
   }
+  useAsWindow(false);
   g_signal_connect(window_, "delete-event", G_CALLBACK(onDelete), this);
   g_signal_connect(window_, "focus-out-event", G_CALLBACK(onFocusOut), this);
   g_signal_connect(window_, "key-press-event", G_CALLBACK(onKeyPress), this);
@@ -93,29 +91,50 @@ void PopoverWindow::setContent(std::shared_ptr<WebView> view) {
   if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(window_))) {
     gtk_container_remove(GTK_CONTAINER(window_), child);
   }
-  content_ = std::move(view);
-  if (auto* page = dynamic_cast<WebKitPageView*>(content_.get())) {
-    gtk_container_add(GTK_CONTAINER(window_), page->widget());
-    gtk_widget_show(page->widget());
+  page_ = views_.made(view.get());
+  if (page_) {
+    gtk_container_add(GTK_CONTAINER(window_), page_->widget());
+    gtk_widget_show(page_->widget());
   }
 }
 
 void PopoverWindow::closeOnFocusLoss() {
-  if (!closesOnFocusLoss_ || !isShown()) return;
+  if (asWindow_ || !closesOnFocusLoss_ || !isShown()) return;
   gtk_widget_hide(GTK_WIDGET(window_));
   if (onFocusLoss_) onFocusLoss_();
 }
 
-void PopoverWindow::useAsWindow() {
-  asWindow_ = true;
-  closesOnFocusLoss_ = false;
-  gtk_window_set_decorated(window_, TRUE);
-  gtk_window_set_skip_taskbar_hint(window_, FALSE);
-  gtk_window_set_skip_pager_hint(window_, FALSE);
-  gtk_window_set_type_hint(window_, GDK_WINDOW_TYPE_HINT_NORMAL);
-  gtk_window_set_keep_above(window_, FALSE);
-  gtk_widget_set_app_paintable(GTK_WIDGET(window_), FALSE);
-  gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
+void PopoverWindow::useAsWindow(bool asWindow) {
+  asWindow_ = asWindow;
+  // Decorations (drawn by GTK itself on Wayland) and the kind of window take effect when the
+  // window is made; a layer surface stays one, as it cannot be undone.
+  if (gtk_widget_get_realized(GTK_WIDGET(window_)) && !layered_) {
+    gtk_widget_unrealize(GTK_WIDGET(window_));
+  }
+  gtk_window_set_decorated(window_, asWindow);
+  gtk_window_set_skip_taskbar_hint(window_, !asWindow);
+  gtk_window_set_skip_pager_hint(window_, !asWindow);
+  gtk_window_set_type_hint(window_,
+                           asWindow ? GDK_WINDOW_TYPE_HINT_NORMAL : GDK_WINDOW_TYPE_HINT_UTILITY);
+  gtk_window_set_keep_above(window_, !asWindow);
+  gtk_widget_set_app_paintable(GTK_WIDGET(window_), blends_ && !asWindow);
+  gtk_window_set_position(window_, asWindow ? GTK_WIN_POS_CENTER : GTK_WIN_POS_NONE);
+  setRecordingBadge(recording_);
+}
+
+void PopoverWindow::setRecordingBadge(bool recording) {
+  recording_ = recording;
+  const bool shown = recording && asWindow_;
+  gtk_window_set_title(window_, shown ? "Quorvel (recording)" : "Quorvel");
+  GdkPixbuf* dot = nullptr;
+  if (shown) {
+    cairo_surface_t* surface = tray::drawStatusImage(StatusImage::RecordingBadge, 2, {});
+    dot = gdk_pixbuf_get_from_surface(surface, 0, 0, cairo_image_surface_get_width(surface),
+                                      cairo_image_surface_get_height(surface));
+    cairo_surface_destroy(surface);
+  }
+  gtk_window_set_icon(window_, dot);
+  if (dot != nullptr) g_object_unref(dot);
 }
 
 void PopoverWindow::placeOnLayer(std::optional<ScreenPoint> anchor) {
@@ -174,9 +193,7 @@ void PopoverWindow::show(std::optional<ScreenPoint> anchor) {
   }
   gtk_widget_show_all(GTK_WIDGET(window_));
   gtk_window_present_with_time(window_, gtk_get_current_event_time());
-  if (auto* page = dynamic_cast<WebKitPageView*>(content_.get())) {
-    gtk_widget_grab_focus(page->widget());
-  }
+  if (page_) gtk_widget_grab_focus(page_->widget());
 }
 
 void PopoverWindow::close() {

@@ -7,9 +7,10 @@
 // cannot place its own windows, it is a layer-shell surface anchored at the item (or, with no
 // item position, at the top right corner) where the compositor offers layer-shell (KDE,
 // wlroots); elsewhere the compositor places it. As a window (useAsWindow): decorated, in the
-// taskbar, placed by the window manager.
+// taskbar, placed by the window manager; while a recording runs its title says so and its icon
+// is the red recording dot.
 // Missing: an arrow pointing at the item; on Wayland without layer-shell it is not placed
-// next to the item.
+// next to the item; once shown as a layer surface it stays one when it becomes the window.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -21,9 +22,13 @@
 
 namespace quorvel {
 
+class WebKitPageView;
+class WebKitPageViewFactory;
+
 class PopoverWindow final : public Popover {
  public:
-  PopoverWindow();
+  // Shows views that `views` made.
+  explicit PopoverWindow(const WebKitPageViewFactory& views);
   ~PopoverWindow() override;
   PopoverWindow(const PopoverWindow&) = delete;
   PopoverWindow& operator=(const PopoverWindow&) = delete;
@@ -34,7 +39,8 @@ class PopoverWindow final : public Popover {
   void close() override;
   bool isShown() const override;
   void setClosesOnFocusLoss(bool closes) override { closesOnFocusLoss_ = closes; }
-  void useAsWindow() override;
+  void useAsWindow(bool asWindow) override;
+  void setRecordingBadge(bool recording) override;
   void setFocusLossHandler(std::function<void()> onClosed) override {
     onFocusLoss_ = std::move(onClosed);
   }
@@ -45,12 +51,15 @@ class PopoverWindow final : public Popover {
 
  private:
   GtkWindow* window_;
-  std::shared_ptr<WebView> content_;
+  const WebKitPageViewFactory& views_;
+  std::shared_ptr<WebKitPageView> page_;
   int width_ = 440;
   int height_ = 420;
   bool closesOnFocusLoss_ = false;
   std::function<void()> onFocusLoss_;
   bool asWindow_ = false;
+  bool blends_ = false;
+  bool recording_ = false;  // an RGBA visual: transparent where the page paints nothing
   bool layered_ = false;
   void placeOnLayer(std::optional<ScreenPoint> anchor);
 };

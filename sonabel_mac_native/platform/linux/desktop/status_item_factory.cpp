@@ -2,6 +2,8 @@
 // status_item_factory.h.
 #include "platform/linux/desktop/status_item_factory.h"
 
+#include <gdk/gdkx.h>
+
 #include "platform/linux/desktop/sni_status_item.h"
 #include "platform/linux/desktop/sni_wire.h"
 #include "platform/linux/desktop/xembed_status_item.h"
@@ -51,13 +53,18 @@ FollowingStatusItem::~FollowingStatusItem() {
 }
 
 void FollowingStatusItem::use(bool statusNotifier) {
-  if (current_ && statusNotifier == statusNotifier_) return;
+  if (chosen_ && statusNotifier == statusNotifier_) return;
+  chosen_ = true;
   // The old item leaves the panel before the new one asks to be shown.
   current_.reset();
   xembed_ = nullptr;
   statusNotifier_ = statusNotifier;
   if (statusNotifier) {
     current_ = std::make_unique<SniStatusItem>(bus_, SniStatusItem::Options{});
+  } else if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) {
+    // An XEmbed tray is an X11 thing: elsewhere, until a watcher comes, no item at all.
+    reportAvailability();
+    return;
   } else {
     auto xembed = std::make_unique<XEmbedStatusItem>();
     xembed_ = xembed.get();
@@ -100,30 +107,30 @@ void FollowingStatusItem::setHostAvailabilityHandler(std::function<void(bool)> h
 
 void FollowingStatusItem::setImage(StatusImage image) {
   image_ = image;
-  current_->setImage(image);
+  if (current_) current_->setImage(image);
 }
 
 void FollowingStatusItem::setToolTip(const std::string& text) {
   toolTip_ = text;
-  current_->setToolTip(text);
+  if (current_) current_->setToolTip(text);
 }
 
 void FollowingStatusItem::setActivateHandler(std::function<void(ScreenPoint where)> handler) {
   activateHandler_ = handler;
-  current_->setActivateHandler(std::move(handler));
+  if (current_) current_->setActivateHandler(std::move(handler));
 }
 
 void FollowingStatusItem::setMenuProvider(std::function<MenuModel()> provider) {
   menuProvider_ = provider;
-  current_->setMenuProvider(std::move(provider));
+  if (current_) current_->setMenuProvider(std::move(provider));
 }
 
 void FollowingStatusItem::popUpMenu(ScreenPoint where) {
-  current_->popUpMenu(where);
+  if (current_) current_->popUpMenu(where);
 }
 
 std::optional<ScreenPoint> FollowingStatusItem::anchor() const {
-  return current_->anchor();
+  return current_ ? current_->anchor() : std::nullopt;
 }
 
 std::unique_ptr<FollowingStatusItem> makeStatusItem() {

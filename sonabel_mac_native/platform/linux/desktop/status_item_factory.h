@@ -1,7 +1,8 @@
 // Chooses the tray item for this desktop, and changes it when the desktop changes.
 //
 // Implements: a StatusNotifierItem while a StatusNotifierWatcher owns its name on the session
-// bus, an XEmbed tray icon otherwise (also when there is no session bus). The watcher is
+// bus, an XEmbed tray icon otherwise (also when there is no session bus) where the display is
+// X11, and no item elsewhere (Wayland has no XEmbed tray). The watcher is
 // followed: when one appears after start the XEmbed icon gives way to the StatusNotifierItem,
 // when it goes (a panel restart) the XEmbed icon comes back, and so on; the old item is gone
 // before the new one shows, so there are never two icons. The new item gets the picture, tool
@@ -40,13 +41,11 @@ class FollowingStatusItem final : public StatusItem {
   void popUpMenu(ScreenPoint where) override;
   std::optional<ScreenPoint> anchor() const override;
 
-  // Called with false when neither a StatusNotifierWatcher nor an XEmbed tray is there to show
-  // the item, and with true when one is back; only on a change. Called once at once with the
-  // present state.
-  void setHostAvailabilityHandler(std::function<void(bool available)> handler);
+  // Available: a StatusNotifierWatcher, or an XEmbed tray, is there to show the item.
+  void setHostAvailabilityHandler(std::function<void(bool available)> handler) override;
   bool hostAvailable() const;
 
-  // The item that shows now: a SniStatusItem or an XEmbedStatusItem.
+  // The item that shows now: a SniStatusItem, an XEmbedStatusItem, or none.
   StatusItem* current() const { return current_.get(); }
 
  private:
@@ -57,6 +56,7 @@ class FollowingStatusItem final : public StatusItem {
 
   GDBusConnection* bus_ = nullptr;
   guint watchId_ = 0;
+  bool chosen_ = false;
   bool statusNotifier_ = false;
   std::unique_ptr<StatusItem> current_;
   XEmbedStatusItem* xembed_ = nullptr;  // current_ when it is the XEmbed icon

@@ -262,4 +262,19 @@ void WebKitPageView::loadFinished() const {
   if (onLoadFinished_) onLoadFinished_();
 }
 
+std::shared_ptr<WebView> WebKitPageViewFactory::makeWebView() {
+  auto view = std::make_shared<WebKitPageView>();
+  std::erase_if(made_, [](const auto& weak) { return weak.expired(); });
+  made_.push_back(view);
+  return view;
+}
+
+std::shared_ptr<WebKitPageView> WebKitPageViewFactory::made(const WebView* view) const {
+  for (const auto& weak : made_) {
+    auto page = weak.lock();
+    if (page && page.get() == view) return page;
+  }
+  return nullptr;
+}
+
 }  // namespace quorvel

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/web_view.h"
 
@@ -69,7 +70,13 @@ class WebKitPageView final : public WebView {
 
 class WebKitPageViewFactory final : public WebViewFactory {
  public:
-  std::shared_ptr<WebView> makeWebView() override { return std::make_shared<WebKitPageView>(); }
+  std::shared_ptr<WebView> makeWebView() override;
+  // The WebKit side of a view this factory made, found by identity (the logic hands views
+  // around as the port only), for the GTK code that shows it; null for any other view.
+  std::shared_ptr<WebKitPageView> made(const WebView* view) const;
+
+ private:
+  std::vector<std::weak_ptr<WebKitPageView>> made_;
 };
 
 }  // namespace quorvel

@@ -12,7 +12,7 @@ class PopoverWindowTest : public ::testing::Test {
     ASSERT_TRUE(gtk_);
     gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &area_);
     popover_.setContentSize(440, 420);
-    popover_.setContent(std::make_shared<WebKitPageView>());
+    popover_.setContent(views_.makeWebView());
   }
   // Where the window really is on the X screen, once mapped.
   GdkRectangle placed() {
@@ -27,7 +27,8 @@ class PopoverWindowTest : public ::testing::Test {
   }
   GdkRectangle area_{};
   bool gtk_ = testing::startGtk();
-  PopoverWindow popover_;
+  WebKitPageViewFactory views_;
+  PopoverWindow popover_{views_};
 };
 
 TEST_F(PopoverWindowTest, opens_centred_on_the_anchor_below_it_at_the_top_above_it_at_the_bottom) {
