@@ -279,17 +279,19 @@ const MenuItem& findItem(const MenuModel& menu, const std::string& title) {
 TEST_F(AppDelegateTest, menu_has_the_languages_themes_start_at_login_about_and_quit_in_order) {
   auto delegate = launch();
   MenuModel menu = statusItem_->rightClick();
-  ASSERT_EQ(menu.size(), 7u);
+  ASSERT_EQ(menu.size(), 8u);
   EXPECT_EQ(menu[0].title, "Language");
   EXPECT_EQ(menu[0].kind, MenuItem::Kind::Submenu);
   EXPECT_EQ(menu[1].title, "Theme");
   EXPECT_EQ(menu[2].title, "Start at Login");
   EXPECT_TRUE(menu[2].checkable);
-  EXPECT_EQ(menu[3].kind, MenuItem::Kind::Separator);
-  EXPECT_EQ(menu[4].title, "About Quorvel v1.1.0");
-  EXPECT_EQ(menu[5].kind, MenuItem::Kind::Separator);
-  EXPECT_EQ(menu[6].title, "Quit Quorvel");
-  EXPECT_EQ(menu[6].accelerator, "<Control>q");
+  EXPECT_EQ(menu[3].title, "Paste into Active App");
+  EXPECT_TRUE(menu[3].checkable);
+  EXPECT_EQ(menu[4].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[5].title, "About Quorvel v1.1.0");
+  EXPECT_EQ(menu[6].kind, MenuItem::Kind::Separator);
+  EXPECT_EQ(menu[7].title, "Quit Quorvel");
+  EXPECT_EQ(menu[7].accelerator, "<Control>q");
 
   std::vector<std::string> titles;
   for (const auto& item : menu[0].submenu) titles.push_back(item.title);
@@ -383,10 +385,22 @@ TEST_F(AppDelegateTest, start_at_login_row_shows_the_stored_state_and_flips_it) 
             std::vector<std::string>{"[Quorvel] Could not stop Quorvel from starting at login"});
 }
 
+TEST_F(AppDelegateTest, paste_row_stores_a_boolean_beside_the_other_keys) {
+  writeConfig(R"({"theme": "dark", "paste_into_active_app": "yes"})");
+  auto delegate = launch();
+  for (bool checked : {false, true, false}) {
+    MenuItem row = findItem(statusItem_->rightClick(), "Paste into Active App");
+    EXPECT_EQ(row.checked, checked);
+    row.action();
+    EXPECT_EQ(storedConfig(),
+              (nlohmann::json{{"theme", "dark"}, {"paste_into_active_app", !checked}}));
+  }
+}
+
 TEST_F(AppDelegateTest, about_shows_the_version_box_and_quit_ends_the_application) {
   auto delegate = launch();
   auto menu = statusItem_->rightClick();
-  menu[4].action();
+  menu[5].action();
   ASSERT_EQ(application_.alerts.size(), 1u);
   EXPECT_EQ(application_.alerts[0].title, "Quorvel");
   EXPECT_EQ(application_.alerts[0].body,
@@ -394,7 +408,7 @@ TEST_F(AppDelegateTest, about_shows_the_version_box_and_quit_ends_the_applicatio
             "Recognition & DeepSeek.");
   EXPECT_EQ(application_.alerts[0].button, "OK");
   EXPECT_EQ(application_.quits, 0);
-  menu[6].action();
+  menu[7].action();
   EXPECT_EQ(application_.quits, 1);
 }
 
@@ -418,7 +432,7 @@ TEST_F(AppDelegateTest, menu_actions_do_nothing_once_the_controller_is_gone) {
   auto delegate = launch();
   auto menu = statusItem_->rightClick();
   delegate.reset();
-  menu[6].action();
+  menu[7].action();
   EXPECT_EQ(application_.quits, 0);
 }
 
