@@ -280,7 +280,8 @@ TEST_F(QuorvelDesktopTest, menu_stores_theme_and_language_and_switches_the_page)
   ASSERT_TRUE(waitForPage("typeof toggleState", "function"));
 
   MenuNode root = menu();
-  EXPECT_EQ(root.labels(), (std::vector<std::string>{"Language", "Theme", "Start at Login", "-",
+  EXPECT_EQ(root.labels(), (std::vector<std::string>{"Language", "Theme", "Start at Login",
+                                                     "Paste into Active App", "-",
                                                      "About Quorvel v1.1.0", "-", "Quit Quorvel"}));
   std::vector<std::string> checked;
   for (const auto* group : {root.child("Language"), root.child("Theme")}) {
