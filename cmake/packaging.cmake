@@ -37,8 +37,14 @@ configure_file(${QUORVEL_LINUX_DIR}/changelog.in ${QUORVEL_GENERATED}/doc/change
 add_custom_command(OUTPUT ${QUORVEL_GENERATED}/doc/changelog.gz
   COMMAND gzip -9nkf ${QUORVEL_GENERATED}/doc/changelog
   DEPENDS ${QUORVEL_GENERATED}/doc/changelog VERBATIM)
+configure_file(${QUORVEL_LINUX_DIR}/quorvel.1 ${QUORVEL_GENERATED}/man/quorvel.1 @ONLY)
+add_custom_command(OUTPUT ${QUORVEL_GENERATED}/man/quorvel.1.gz
+  COMMAND gzip -9nkf ${QUORVEL_GENERATED}/man/quorvel.1
+  DEPENDS ${QUORVEL_GENERATED}/man/quorvel.1 VERBATIM)
+install(FILES ${QUORVEL_GENERATED}/man/quorvel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 add_custom_target(quorvel_install_files ALL
-  DEPENDS ${QUORVEL_ICON_PNGS} ${QUORVEL_GENERATED}/doc/changelog.gz)
+  DEPENDS ${QUORVEL_ICON_PNGS} ${QUORVEL_GENERATED}/doc/changelog.gz
+  ${QUORVEL_GENERATED}/man/quorvel.1.gz)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${QUORVEL_LINUX_DIR}/copyright
   ${QUORVEL_GENERATED}/doc/changelog.gz DESTINATION ${QUORVEL_DOC_DIR})
 
