@@ -8,7 +8,9 @@
 // is not started when it is not already running.
 #include <gio/gio.h>
 
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "platform/linux/desktop/desktop_text_paster.h"
 
@@ -132,30 +134,47 @@ class PortalKeystroke final : public PasteKeystroke {
         pending);
   }
 
+  // The portal handles its calls on several threads: each key waits for the previous one's
+  // answer, or the application could see them out of order.
+  struct Typing {
+    PortalKeystroke* self;
+    std::function<void(bool)> done;
+    size_t next = 0;
+  };
+  static constexpr std::pair<gint32, guint32> kPaste[] = {
+      {0xffe3, 1}, {0x76, 1}, {0x76, 0}, {0xffe3, 0}};  // Control_L, v: press, release
+
   void typeLater(std::function<void(bool)> done) {
-    struct Typing {
-      PortalKeystroke* self;
-      std::function<void(bool)> done;
-    };
     g_timeout_add(
         kFocusSettleMs,
         [](gpointer data) -> gboolean {
-          auto* typing = static_cast<Typing*>(data);
-          for (auto [symbol, state] :
-               {std::pair{0xffe3, 1u}, {0x76, 1u}, {0x76, 0u}, {0xffe3, 0u}}) {
-            GVariantBuilder options;
-            g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
-            g_dbus_connection_call(
-                typing->self->bus_, kPortal, kPortalPath, kRemoteDesktop, "NotifyKeyboardKeysym",
-                g_variant_new("(oa{sv}iu)", typing->self->session_.c_str(), &options, symbol,
-                              state),
-                nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
-          }
-          typing->done(true);
-          delete typing;
+          typeNext(static_cast<Typing*>(data));
           return G_SOURCE_REMOVE;
         },
         new Typing{this, std::move(done)});
+  }
+
+  static void typeNext(Typing* typing) {
+    if (typing->next == std::size(kPaste)) {
+      typing->done(true);
+      delete typing;
+      return;
+    }
+    auto [symbol, state] = kPaste[typing->next++];
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+    g_dbus_connection_call(
+        typing->self->bus_, kPortal, kPortalPath, kRemoteDesktop, "NotifyKeyboardKeysym",
+        g_variant_new("(oa{sv}iu)", typing->self->session_.c_str(), &options, symbol, state),
+        nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          if (GVariant* reply =
+                  g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr)) {
+            g_variant_unref(reply);
+          }
+          typeNext(static_cast<Typing*>(data));
+        },
+        typing);
   }
 
   GDBusConnection* bus_ = nullptr;
