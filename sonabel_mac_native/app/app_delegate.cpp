@@ -281,13 +281,19 @@ void AppDelegate::dictationDelivered(const std::string& text) {
   hotKeyDictation_ = HotKeyDictation::Idle;
   if (!fromHotKey || text.empty() || !services_.paster || !pastesIntoActiveApp()) return;
   // The hot key opened the popover, which took the focus: closing it hands the focus back.
-  closePopover();
+  std::weak_ptr<AppDelegate> self = weak_from_this();
   Console& console = services_.console;
-  services_.paster->paste(text, [&console](PasteOutcome outcome) {
-    if (outcome == PasteOutcome::Copied) console.line(kCopiedLine);
-    if (outcome == PasteOutcome::Failed)
-      console.line("[Paste] Could not put the text on the clipboard");
-  });
+  services_.paster->paste(
+      text,
+      [self] {
+        if (auto strong = self.lock()) strong->closePopover();
+      },
+      [&console](PasteOutcome outcome) {
+        if (outcome == PasteOutcome::Copied) console.line(kCopiedLine);
+        if (outcome == PasteOutcome::Failed) {
+          console.line("[Paste] Could not put the text on the clipboard");
+        }
+      });
 }
 
 void AppDelegate::showAbout() {

@@ -4,8 +4,10 @@
 //   - noteFocus: remembers the window that holds the keyboard focus now, as the one a later
 //     paste goes to. False when that window is this program's own, or when no window has the
 //     focus; true where windows cannot be told apart (Wayland).
-//   - paste: puts `text` on the clipboard, hands the keyboard focus back to the noted window
-//     and sends the paste keystroke (no other key, nothing left pressed, modifiers the user
+//   - paste: puts `text` on the clipboard, calls `handFocusBack` (optional: it closes whatever
+//     of this program holds the focus; Wayland compositors let only the focused program set the
+//     clipboard, hence this order), gives the focus to the noted window and sends the paste
+//     keystroke (no other key, nothing left pressed, modifiers the user
 //     holds released first); once the application has taken the text, the clipboard holds
 //     again the text it held before. `done` is called once, on the main thread: Pasted; or
 //     Copied when no keystroke can be sent here, the text then stays on the clipboard and the
@@ -26,7 +28,8 @@ class TextPaster {
  public:
   virtual ~TextPaster() = default;
   virtual bool noteFocus() = 0;
-  virtual void paste(const std::string& text, std::function<void(PasteOutcome)> done) = 0;
+  virtual void paste(const std::string& text, std::function<void()> handFocusBack,
+                     std::function<void(PasteOutcome)> done) = 0;
 };
 
 }  // namespace quorvel

@@ -42,7 +42,7 @@ TEST_F(DesktopTextPasterTest, without_a_way_to_type_the_text_stays_copied_and_a_
   gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "earlier", -1);
   DesktopTextPaster paster(waylandPasteKeystrokes());
   std::optional<PasteOutcome> outcome;
-  paster.paste("go forward ten meters", [&](PasteOutcome o) { outcome = o; });
+  paster.paste("go forward ten meters", nullptr, [&](PasteOutcome o) { outcome = o; });
   EXPECT_TRUE(runUntil([&] { return outcome && notice; }));
 
   EXPECT_EQ(outcome, PasteOutcome::Copied);

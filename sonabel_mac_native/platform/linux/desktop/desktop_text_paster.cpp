@@ -19,6 +19,7 @@ struct DesktopTextPaster::Job {
   bool primary = false;
   std::optional<std::string> earlier;
   std::optional<std::string> earlierPrimary;
+  std::function<void()> handFocusBack;
   std::function<void(PasteOutcome)> done;
   bool keysSent = false;
   bool fetched = false;  // by the application, after the keystroke
@@ -163,9 +164,11 @@ bool DesktopTextPaster::noteFocus() {
   return keystrokes_.empty() || keystrokes_.front()->noteFocus();
 }
 
-void DesktopTextPaster::paste(const std::string& text, std::function<void(PasteOutcome)> done) {
+void DesktopTextPaster::paste(const std::string& text, std::function<void()> handFocusBack,
+                              std::function<void(PasteOutcome)> done) {
   auto job = std::make_shared<Job>();
   job->text = text;
+  job->handFocusBack = std::move(handFocusBack);
   job->done = std::move(done);
   job->primary = !keystrokes_.empty() && keystrokes_.front()->pastesPrimary();
   // The earlier texts first (each read answers on the main loop), then our own offer.
@@ -181,6 +184,7 @@ void DesktopTextPaster::paste(const std::string& text, std::function<void(PasteO
       job->done(PasteOutcome::Failed);
       return;
     }
+    if (job->handFocusBack) job->handFocusBack();
     step->self->sendFrom(0, job);
   };
   gtk_clipboard_request_text(

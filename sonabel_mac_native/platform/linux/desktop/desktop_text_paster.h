@@ -40,7 +40,8 @@ class DesktopTextPaster final : public TextPaster {
   ~DesktopTextPaster() override;
 
   bool noteFocus() override;
-  void paste(const std::string& text, std::function<void(PasteOutcome)> done) override;
+  void paste(const std::string& text, std::function<void()> handFocusBack,
+             std::function<void(PasteOutcome)> done) override;
 
   struct Job;
 
