@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "store/ascii.h"
+
 namespace quorvel::relay {
 
 namespace {
@@ -31,14 +33,12 @@ std::string errorBody(const RelayError& error) {
 
 std::optional<std::string> normalisedUuid(const std::string& text) {
   if (text.size() != 36) return std::nullopt;
-  std::string lower = text;
-  for (size_t i = 0; i < lower.size(); ++i) {
+  for (size_t i = 0; i < text.size(); ++i) {
     bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    auto c = static_cast<unsigned char>(lower[i]);
+    auto c = static_cast<unsigned char>(text[i]);
     if (dash ? c != '-' : !std::isxdigit(c)) return std::nullopt;
-    lower[i] = static_cast<char>(std::tolower(c));
   }
-  return lower;
+  return asciiLowerCase(text);
 }
 
 std::variant<DistillRequest, RelayError> checkDistillRequest(

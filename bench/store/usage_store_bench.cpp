@@ -36,11 +36,15 @@ void BM_RecordSessionOnTenYears(benchmark::State& state) {
 
   nlohmann::json days = nlohmann::json::object();
   for (int i = 0; i < 3650; ++i) days[dayName(i)] = {{"chars", 120 + i % 500}, {"sessions", 3}};
-  store.save({{"month_start", "2036-01-01"},
-              {"chars_used", 1000},
-              {"total_chars", 4000000},
-              {"total_sessions", 11000},
-              {"daily_stats", days}});
+  quorvel::localFileSystem().createDirectories(home.appFolder(), 0700);
+  quorvel::localFileSystem().writeFileAtomically(store.usageFile(),
+                                                 nlohmann::json({{"month_start", "2036-01-01"},
+                                                                 {"chars_used", 1000},
+                                                                 {"total_chars", 4000000},
+                                                                 {"total_sessions", 11000},
+                                                                 {"daily_stats", days}})
+                                                     .dump(2),
+                                                 0600);
   state.counters["file_bytes"] = static_cast<double>(store.loadRaw()->size());
 
   for (auto _ : state) store.recordSession(42);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "store/ascii.h"
+
 namespace quorvel {
 
 namespace {
@@ -38,9 +40,8 @@ std::string schemeOf(const std::string& url) {
   for (char& c : scheme) {
     auto u = static_cast<unsigned char>(c);
     if (!std::isalnum(u) && c != '+' && c != '-' && c != '.') return {};
-    c = static_cast<char>(std::tolower(u));
   }
-  return scheme;
+  return asciiLowerCase(scheme);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "polish/request_url.h"
 #include "speech/wav_file.h"
+#include "store/ascii.h"
 #include "store/utf8.h"
 
 namespace quorvel {
@@ -72,11 +73,10 @@ std::optional<TranscriptionSettings> TranscriptionClient::settings() const {
 std::string TranscriptionClient::languageOf(const std::string& localeIdentifier) {
   std::string language = localeIdentifier.substr(0, localeIdentifier.find_first_of("-_"));
   if (language.size() != 2) return {};
-  for (char& c : language) {
+  for (char c : language) {
     if (!std::isalpha(static_cast<unsigned char>(c))) return {};
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  return language;
+  return asciiLowerCase(language);
 }
 
 void TranscriptionClient::fail(const std::string& line, const std::string& reason,

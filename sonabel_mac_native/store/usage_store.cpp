@@ -64,12 +64,6 @@ nlohmann::json UsageStore::load() const {
   return JsonObjectFile(files_, usageFile_, kPrivateFileMode).load().object;
 }
 
-StoreWrite UsageStore::save(const nlohmann::json& record) {
-  if (!record.is_object()) return {{}, "the record is not a JSON object"};
-  JsonObjectFile file(files_, usageFile_, kPrivateFileMode);
-  return file.write(record, file.load().unreadable);
-}
-
 StoreWrite UsageStore::recordSession(int64_t charCount) {
   std::lock_guard lock(recordMutex_);
   int64_t n = charCount > 0 ? charCount : 0;

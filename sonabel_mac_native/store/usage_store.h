@@ -21,7 +21,6 @@ class UsageStore {
 
   std::optional<std::string> loadRaw() const;
   nlohmann::json load() const;  // always an object
-  StoreWrite save(const nlohmann::json& record);
   // Safe from any thread; calls never overlap.
   StoreWrite recordSession(int64_t charCount);
 

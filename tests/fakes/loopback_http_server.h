@@ -23,14 +23,25 @@ namespace quorvel::testing {
 // A loopback port on which nothing listens: bound once, then closed.
 inline int closedPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   ::close(fd);
   return ntohs(address.sin_port);
+}
+
+// Starts a cpp-httplib server on a free loopback port and waits (bounded) until it listens:
+// stop() is a no-op before that, and a test that ends at once would then hang in join.
+template <typename Server>
+int listenOnLoopback(Server& server, std::thread& thread) {
+  int port = server.bind_to_any_port("127.0.0.1");
+  thread = std::thread([&server] { server.listen_after_bind(); });
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server.is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return port;
 }
 
 class LoopbackHttpServer {
@@ -42,27 +53,17 @@ class LoopbackHttpServer {
     int gatherCount = 0;  // answer only once this many requests are being handled at once
     std::chrono::milliseconds trickle{0};  // one byte per interval, endlessly
 
-    static Reply stalling() {
-      Reply reply;
-      reply.stall = true;
-      return reply;
-    }
+    static Reply stalling() { return {200, "", true}; }
     static Reply trickling(std::chrono::milliseconds interval) {
-      Reply reply;
-      reply.trickle = interval;
-      return reply;
+      return {200, "", false, 0, interval};
     }
     static Reply gathering(int count, std::string body) {
-      Reply reply;
-      reply.body = std::move(body);
-      reply.gatherCount = count;
-      return reply;
+      return {200, std::move(body), false, count};
     }
   };
 
   struct Request {
-    std::string method;
-    std::string path;
+    std::string method, path;
     httplib::Headers headers;             // names compare case-insensitively
     std::string body;                     // empty for multipart/form-data: see parts
     httplib::MultipartFormDataMap parts;  // by field name
@@ -77,34 +78,19 @@ class LoopbackHttpServer {
   // Each connection the client keeps alive holds one of the threads while it is open.
   explicit LoopbackHttpServer(size_t threads = 12) {
     server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      handle(request, response);
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    // stop() is a no-op until the listening loop runs; a test that ends at once would then
-    // wait forever in the destructor's join.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!server_.is_running() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    server_.Post(".*",
+                 [this](const httplib::Request& in, httplib::Response& out) { handle(in, out); });
+    port_ = listenOnLoopback(server_, thread_);
   }
-
   ~LoopbackHttpServer() {
-    {
-      std::lock_guard lock(mutex_);
-      closing_ = true;
-    }
-    changed_.notify_all();
+    releaseStalls();
     server_.stop();
     thread_.join();
   }
 
-  int port() const { return port_; }
   std::string url(const std::string& path = "") const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
-
   void script(Reply reply) {
     std::lock_guard lock(mutex_);
     replies_.push_back(std::move(reply));
@@ -113,29 +99,23 @@ class LoopbackHttpServer {
     std::lock_guard lock(mutex_);
     default_ = std::move(reply);
   }
-
   std::vector<Request> requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
   }
-
   // Waits, within the bound, until at least `count` requests have arrived.
   bool waitForRequests(size_t count, std::chrono::seconds bound = std::chrono::seconds(20)) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, bound, [&] { return requests_.size() >= count; });
   }
-
   int mostInFlight() const {
     std::lock_guard lock(mutex_);
     return mostInFlight_;
   }
-
   // Lets every stalled reply go (with an empty 200 answer nobody reads any more).
   void releaseStalls() {
-    {
-      std::lock_guard lock(mutex_);
-      closing_ = true;
-    }
+    std::lock_guard lock(mutex_);
+    closing_ = true;
     changed_.notify_all();
   }
 
@@ -144,33 +124,23 @@ class LoopbackHttpServer {
     std::unique_lock lock(mutex_);
     requests_.push_back(
         {request.method, request.path, request.headers, request.body, request.files});
-    Reply reply = default_;
-    if (!replies_.empty()) {
-      reply = std::move(replies_.front());
-      replies_.pop_front();
-    }
-    ++inFlight_;
-    if (inFlight_ > mostInFlight_) mostInFlight_ = inFlight_;
+    Reply reply = replies_.empty() ? default_ : std::move(replies_.front());
+    if (!replies_.empty()) replies_.pop_front();
+    mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
     changed_.notify_all();
-    auto bound = std::chrono::seconds(20);
-    if (reply.stall) changed_.wait_for(lock, bound, [&] { return closing_; });
-    if (reply.gatherCount > 0) {
-      changed_.wait_for(lock, bound,
-                        [&] { return closing_ || mostInFlight_ >= reply.gatherCount; });
-    }
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+      return closing_ || (!reply.stall && mostInFlight_ >= reply.gatherCount);
+    });
     --inFlight_;
     response.status = reply.status;
-    if (reply.trickle.count() > 0) {
-      response.set_chunked_content_provider(
-          "application/json", [this, interval = reply.trickle](size_t, httplib::DataSink& sink) {
-            std::unique_lock held(mutex_);
-            if (changed_.wait_for(held, interval, [&] { return closing_; })) return false;
-            held.unlock();
-            return sink.write(" ", 1);
-          });
-      return;
-    }
-    response.set_content(reply.body, "application/json");
+    if (reply.trickle.count() == 0) return response.set_content(reply.body, "application/json");
+    response.set_chunked_content_provider(
+        "application/json", [this, interval = reply.trickle](size_t, httplib::DataSink& sink) {
+          std::unique_lock held(mutex_);
+          if (changed_.wait_for(held, interval, [&] { return closing_; })) return false;
+          held.unlock();
+          return sink.write(" ", 1);
+        });
   }
 
   httplib::Server server_;
@@ -181,8 +151,7 @@ class LoopbackHttpServer {
   std::deque<Reply> replies_;
   Reply default_;
   std::vector<Request> requests_;
-  int inFlight_ = 0;
-  int mostInFlight_ = 0;
+  int inFlight_ = 0, mostInFlight_ = 0;
   bool closing_ = false;
 };
 

@@ -10,9 +10,10 @@
 #include <openssl/x509v3.h>
 
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <thread>
+
+#include "fakes/loopback_http_server.h"
 
 namespace quorvel::testing {
 
@@ -24,12 +25,7 @@ class SelfSignedHttpsServer {
       ++requests_;
       response.set_content("{}", "application/json");
     });
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    port_ = listenOnLoopback(*server_, thread_);
   }
   ~SelfSignedHttpsServer() {
     server_->stop();
@@ -37,13 +33,9 @@ class SelfSignedHttpsServer {
     X509_free(certificate_);
     EVP_PKEY_free(key_);
   }
-  SelfSignedHttpsServer(const SelfSignedHttpsServer&) = delete;
-  SelfSignedHttpsServer& operator=(const SelfSignedHttpsServer&) = delete;
 
   bool valid() const { return server_->is_valid() && port_ > 0; }
-  std::string url(const std::string& path = "") const {
-    return "https://127.0.0.1:" + std::to_string(port_) + path;
-  }
+  std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/v1"; }
   int requests() const { return requests_; }
 
  private:

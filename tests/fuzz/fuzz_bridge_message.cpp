@@ -18,17 +18,6 @@
 #include "fuzz/js_string_literal.h"
 #include "speech/audio_engine.h"
 
-namespace {
-
-std::optional<std::string> stringMember(const nlohmann::json& message, const char* name) {
-  if (!message.is_object()) return std::nullopt;
-  auto found = message.find(name);
-  if (found == message.end() || !found->is_string()) return std::nullopt;
-  return found->get<std::string>();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quorvel;
   using namespace quorvel::testing;
@@ -53,16 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& message : messages) {
     engine->userContentControllerDidReceive(message);
     queue.runUntilIdle();
+    auto member = [&](const char* name) {
+      auto found = message.is_object() ? message.find(name) : message.end();
+      return found != message.end() && found->is_string() ? found->get<std::string>() : "";
+    };
     auto english = recognizers.latest("en-US");
-    auto task = !english || english->tasks.empty() ? nullptr : english->tasks.back();
-    if (task) {
-      if (auto text = stringMember(message, "_partial")) task->partial(*text);
-      if (auto text = stringMember(message, "_final")) task->final(*text);
+    if (english && !english->tasks.empty()) {
+      if (!member("_partial").empty()) english->tasks.back()->partial(member("_partial"));
+      if (!member("_final").empty()) english->tasks.back()->final(member("_final"));
     }
     queue.runUntilIdle();
-    if (auto reply = stringMember(message, "_reply")) {
-      while (s.http.fake.pending() > 0) s.http.fake.reply(0, 200, *reply);
-    }
+    while (!member("_reply").empty() && s.http.fake.pending() > 0)
+      s.http.fake.reply(0, 200, member("_reply"));
     queue.advance(5.0);
   }
   while (s.http.fake.pending() > 0) s.http.fake.fail(0, "offline");

@@ -3,7 +3,6 @@
 // program does) but sends nothing and answers only when the target says so.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "fakes/fake_http_client.h"
@@ -41,20 +40,13 @@ struct FuzzServices {
   HistoryStore history{home, files};
   UsageStore usage{home, files, calendar};
 
-  std::string appSupport() const { return home.appFolder(); }
-  // The files whose names start with `prefix`, in the application support folder.
-  int countStartingWith(const std::string& prefix) const {
-    int count = 0;
-    std::string full = appSupport() + "/" + prefix;
-    for (const auto& [path, bytes] : files.files) count += path.rfind(full, 0) == 0;
-    return count;
-  }
-  std::optional<std::string> firstStartingWith(const std::string& prefix) const {
-    std::string full = appSupport() + "/" + prefix;
+  // The bytes of the files set aside from `file` (at most one is expected).
+  std::vector<std::string> setAside(const std::string& file) const {
+    std::vector<std::string> found;
     for (const auto& [path, bytes] : files.files) {
-      if (path.rfind(full, 0) == 0) return bytes;
+      if (path.rfind(file + ".unreadable-", 0) == 0) found.push_back(bytes);
     }
-    return std::nullopt;
+    return found;
   }
 };
 

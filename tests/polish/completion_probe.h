@@ -1,5 +1,6 @@
 // Catches the one call of a chat completion, from whatever thread, and lets the test wait for
-// it with a bound.
+// it with a bound. Read the fields after wait() returned true (or, for a completion called on
+// the test's own thread, at once).
 #pragma once
 
 #include <chrono>
@@ -13,46 +14,29 @@
 
 namespace quorvel::testing {
 
-class CompletionProbe {
- public:
+struct CompletionProbe {
   ChatCompletion completion() {
-    return [this](std::optional<std::string> text, std::optional<ChatError> error) {
-      std::lock_guard lock(mutex_);
-      ++calls_;
-      text_ = std::move(text);
-      error_ = std::move(error);
-      thread_ = std::this_thread::get_id();
-      called_.notify_all();
+    return [this](std::optional<std::string> answer, std::optional<ChatError> failure) {
+      std::lock_guard lock(mutex);
+      text = std::move(answer);
+      error = std::move(failure);
+      onThisThread = std::this_thread::get_id() == testThread;
+      ++calls;
+      called.notify_all();
     };
   }
-  bool wait(std::chrono::seconds bound = std::chrono::seconds(20)) {
-    std::unique_lock lock(mutex_);
-    return called_.wait_for(lock, bound, [&] { return calls_ > 0; });
-  }
-  int calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-  std::optional<std::string> text() const {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-  std::optional<ChatError> error() const {
-    std::lock_guard lock(mutex_);
-    return error_;
-  }
-  bool calledOnThisThread() const {
-    std::lock_guard lock(mutex_);
-    return calls_ > 0 && thread_ == std::this_thread::get_id();
+  bool wait() {
+    std::unique_lock lock(mutex);
+    return called.wait_for(lock, std::chrono::seconds(20), [&] { return calls > 0; });
   }
 
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable called_;
-  int calls_ = 0;
-  std::optional<std::string> text_;
-  std::optional<ChatError> error_;
-  std::thread::id thread_;
+  std::mutex mutex;
+  std::condition_variable called;
+  const std::thread::id testThread = std::this_thread::get_id();
+  int calls = 0;
+  bool onThisThread = false;
+  std::optional<std::string> text;
+  std::optional<ChatError> error;
 };
 
 }  // namespace quorvel::testing

@@ -12,82 +12,10 @@ namespace quorvel {
 namespace {
 
 using namespace quorvel::testing;
+using json = nlohmann::json;
 
+// The polisher over a file system that fails when the test says so.
 class PolisherConfig : public ::testing::Test {
- protected:
-  TempHome home;
-  FakeHttpClient http;
-  RecordingConsole console;
-  DeepSeekPolisher polisher{home, localFileSystem(), http, console};
-};
-
-TEST_F(PolisherConfig, missing_or_malformed_config_reads_as_empty_and_gives_no_key) {
-  EXPECT_EQ(polisher.configFile(), home.file("config.json"));
-  EXPECT_TRUE(polisher.readConfig().is_object());
-  EXPECT_TRUE(polisher.readConfig().empty());
-  EXPECT_FALSE(polisher.getAPIKey());
-  for (const char* bad : {R"(["deepseek_api_key"])", "not json {", "", "\xff\xfe"}) {
-    home.put("config.json", bad);
-    EXPECT_TRUE(polisher.readConfig().is_object()) << bad;
-    EXPECT_TRUE(polisher.readConfig().empty()) << bad;
-    EXPECT_FALSE(polisher.getAPIKey()) << bad;
-  }
-}
-
-TEST_F(PolisherConfig, key_is_returned_exactly_and_empty_or_non_string_keys_count_as_none) {
-  home.put("config.json", R"({"deepseek_api_key": " sk-123 "})");
-  EXPECT_EQ(polisher.getAPIKey(), " sk-123 ");
-  home.put("config.json", R"({"deepseek_api_key": ""})");
-  EXPECT_FALSE(polisher.getAPIKey());
-  for (const char* value : {"42", "null", "{}", "[\"sk\"]"}) {
-    home.put("config.json", std::string(R"({"deepseek_api_key": )") + value + "}");
-    EXPECT_FALSE(polisher.getAPIKey()) << value;
-  }
-}
-
-TEST_F(PolisherConfig, update_keeps_other_members_and_writes_a_pretty_private_file) {
-  home.put("config.json", R"({"deepseek_api_key":"sk-1","window_count":3})");
-  polisher.updateConfig("theme", "dark");
-  auto text = home.get("config.json");
-  ASSERT_TRUE(text);
-  auto config = nlohmann::json::parse(*text);
-  EXPECT_EQ(config,
-            nlohmann::json({{"deepseek_api_key", "sk-1"}, {"window_count", 3}, {"theme", "dark"}}));
-  EXPECT_TRUE(config["window_count"].is_number_integer());
-  EXPECT_NE(text->find("\n  \"theme\": \"dark\""), std::string::npos) << *text;
-  EXPECT_EQ(home.mode(home.file("config.json")), 0600u);
-
-  polisher.updateConfig("theme", "light");
-  EXPECT_EQ(polisher.readConfig()["theme"], "light");
-  EXPECT_EQ(polisher.readConfig().size(), 3u);
-}
-
-TEST_F(PolisherConfig, first_update_creates_the_private_folder) {
-  polisher.updateConfig("speech_locale", "de-DE");
-  EXPECT_EQ(home.mode(home.appSupport()), 0700u);
-  EXPECT_EQ(polisher.readConfig(), nlohmann::json({{"speech_locale", "de-DE"}}));
-}
-
-TEST_F(PolisherConfig, unreadable_config_is_set_aside_before_an_update_replaces_it) {
-  const std::string broken = "{\"deepseek_api_key\": \"sk-precious\",";
-  home.put("config.json", broken);
-  polisher.updateConfig("theme", "dark");
-  EXPECT_EQ(polisher.readConfig(), nlohmann::json({{"theme", "dark"}}));
-  ASSERT_EQ(home.countStartingWith("config.json.unreadable-"), 1);
-  EXPECT_EQ(home.getStartingWith("config.json.unreadable-"), broken);
-  // One line names the copy, so the user can find the key again.
-  ASSERT_EQ(console.lines().size(), 1u);
-  EXPECT_TRUE(
-      std::regex_match(console.lines()[0],
-                       std::regex("\\[DeepSeek\\] .*/config\\.json could not be read; kept it as "
-                                  ".*/config\\.json\\.unreadable-[0-9]{8}T[0-9]{6}Z")));
-  polisher.updateConfig("theme", "light");
-  EXPECT_EQ(home.countStartingWith("config.json.unreadable-"), 1);
-  EXPECT_EQ(console.lines().size(), 1u);
-}
-
-// The same polisher over a file system that fails when the test says so.
-class PolisherConfigFaults : public ::testing::Test {
  protected:
   TempHome home;
   FakeHttpClient http;
@@ -96,57 +24,92 @@ class PolisherConfigFaults : public ::testing::Test {
   DeepSeekPolisher polisher{home, files, http, console};
 };
 
-TEST_F(PolisherConfigFaults, interrupted_write_leaves_the_old_config_in_place_and_says_so) {
+TEST_F(PolisherConfig, reads_an_object_or_nothing_and_the_key_only_when_a_non_empty_string) {
+  const std::tuple<std::optional<std::string>, json, std::optional<std::string>> rows[] = {
+      {std::nullopt, json::object(), std::nullopt},
+      {R"(["deepseek_api_key"])", json::object(), std::nullopt},
+      {"not json {", json::object(), std::nullopt},
+      {"", json::object(), std::nullopt},
+      {"\xff\xfe", json::object(), std::nullopt},
+      {R"({"deepseek_api_key": " sk-123 "})", {{"deepseek_api_key", " sk-123 "}}, " sk-123 "},
+      {R"({"deepseek_api_key": ""})", {{"deepseek_api_key", ""}}, std::nullopt},
+      {R"({"deepseek_api_key": 42})", {{"deepseek_api_key", 42}}, std::nullopt},
+      {R"({"deepseek_api_key": ["sk"]})", {{"deepseek_api_key", {"sk"}}}, std::nullopt},
+  };
+  for (const auto& [text, config, key] : rows) {
+    if (text) home.put("config.json", *text);
+    EXPECT_EQ(polisher.readConfig(), config) << text.value_or("(none)");
+    EXPECT_EQ(polisher.getAPIKey(), key) << text.value_or("(none)");
+  }
+}
+
+TEST_F(PolisherConfig, update_keeps_other_members_in_a_pretty_private_file_in_a_private_folder) {
+  polisher.updateConfig("speech_locale", "de-DE");
+  EXPECT_EQ(home.mode(home.appFolder()), 0700u);
+  home.put("config.json", R"({"deepseek_api_key":"sk-1","window_count":3})");
+  polisher.updateConfig("theme", "dark");
+  polisher.updateConfig("theme", "light");
+  auto text = home.get("config.json").value_or("");
+  EXPECT_EQ(json::parse(text),
+            json({{"deepseek_api_key", "sk-1"}, {"window_count", 3}, {"theme", "light"}}));
+  EXPECT_NE(text.find("\n  \"window_count\": 3"), std::string::npos) << text;
+  EXPECT_EQ(home.mode(home.file("config.json")), 0600u);
+}
+
+TEST_F(PolisherConfig, unreadable_config_is_set_aside_once_before_an_update_replaces_it) {
+  home.put("config.json", "{\"deepseek_api_key\": \"sk-precious\",");
+  polisher.updateConfig("theme", "dark");
+  polisher.updateConfig("theme", "light");
+  EXPECT_EQ(polisher.readConfig(), json({{"theme", "light"}}));
+  auto aside = home.startingWith("config.json.unreadable-");
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(aside.begin()->second, "{\"deepseek_api_key\": \"sk-precious\",");
+  // One line names the copy, so the user can find the key again.
+  ASSERT_EQ(console.lines().size(), 1u);
+  EXPECT_TRUE(std::regex_match(
+      console.lines()[0], std::regex("\\[DeepSeek\\] .*/config\\.json could not be read; kept it "
+                                     "as .*/config\\.json\\.unreadable-[0-9]{8}T[0-9]{6}Z")));
+}
+
+TEST_F(PolisherConfig, failed_write_or_set_aside_leaves_the_old_config_in_place) {
   const std::string old = R"({"deepseek_api_key":"sk-1","theme":"light"})";
   home.put("config.json", old);
   files.failWrites = true;
   polisher.updateConfig("theme", "dark");
-  EXPECT_EQ(files.writes, 1);
   EXPECT_EQ(home.get("config.json"), old);
-  EXPECT_EQ(polisher.getAPIKey(), "sk-1");
   EXPECT_EQ(console.lines(),
             std::vector<std::string>{"[DeepSeek] could not save " + polisher.configFile() +
                                      ": No space left on device"});
-}
-
-TEST_F(PolisherConfigFaults, unreadable_config_that_cannot_be_set_aside_is_not_replaced) {
   home.put("config.json", "{broken");
+  files.failWrites = false;
   files.failMoveAside = true;
   polisher.updateConfig("theme", "dark");
   EXPECT_EQ(home.get("config.json"), "{broken");
-  EXPECT_EQ(files.writes, 0);
+  EXPECT_EQ(files.writes, 1);
 }
 
-TEST_F(PolisherConfig, device_id_is_created_once_in_a_private_file_and_kept) {
+TEST_F(PolisherConfig, device_id_is_made_once_in_a_private_file_kept_trimmed_or_replaced) {
   std::string id = polisher.getDeviceID();
   EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")));
   EXPECT_EQ(home.get("device_id"), id);
   EXPECT_EQ(home.mode(home.file("device_id")), 0600u);
-  EXPECT_EQ(home.mode(home.appSupport()), 0700u);
   EXPECT_EQ(polisher.getDeviceID(), id);
-}
-
-TEST_F(PolisherConfig, stored_device_id_is_trimmed_without_rewriting_the_file) {
   home.put("device_id", "ABC-123\n");
   EXPECT_EQ(polisher.getDeviceID(), "ABC-123");
   EXPECT_EQ(home.get("device_id"), "ABC-123\n");
-}
-
-TEST_F(PolisherConfig, blank_unusable_or_non_utf8_device_id_is_replaced) {
   for (const char* stored : {"", " \n\t", "AB\r\nX-Injected: 1", "\xff\xfe"}) {
     home.put("device_id", stored);
-    std::string id = polisher.getDeviceID();
+    id = polisher.getDeviceID();
     EXPECT_EQ(id.size(), 36u) << stored;
     EXPECT_EQ(home.get("device_id"), id);
   }
 }
 
-TEST_F(PolisherConfigFaults, unwritable_device_id_still_gives_an_identifier_each_time) {
+TEST_F(PolisherConfig, unwritable_device_id_still_gives_an_identifier_each_time) {
   files.failWrites = true;
   std::string first = polisher.getDeviceID();
-  std::string second = polisher.getDeviceID();
   EXPECT_EQ(first.size(), 36u);
-  EXPECT_NE(first, second);
+  EXPECT_NE(first, polisher.getDeviceID());
   EXPECT_FALSE(home.has("device_id"));
   EXPECT_EQ(console.lines().at(0), "[DeepSeek] could not save " + polisher.configDir() +
                                        "/device_id: No space left on device");

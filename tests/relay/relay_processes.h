@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -40,49 +39,39 @@ class ChildProcess {
     ::close(fds[1]);
     reader_ = std::thread([this, fd = fds[0]] { read(fd); });
   }
-
   ~ChildProcess() {
-    if (pid_ > 0 && !exited_) ::kill(pid_, SIGKILL);
-    waitForExit(std::chrono::seconds(20));
+    signal(SIGKILL);
+    waitForExit();
   }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
   void signal(int number) const {
-    if (pid_ > 0) ::kill(pid_, number);
+    if (pid_ > 0 && !status_) ::kill(pid_, number);
   }
 
-  // The first line holding `needle`, once it has been printed (nothing after the bound or once
-  // the process has closed its output).
-  std::optional<std::string> waitForLine(const std::string& needle,
-                                         std::chrono::seconds bound = std::chrono::seconds(20)) {
+  // The first line holding `needle`, once printed; nothing after the bound or once the process
+  // has closed its output.
+  std::optional<std::string> waitForLine(const std::string& needle) {
     std::unique_lock lock(mutex_);
     std::optional<std::string> found;
-    changed_.wait_for(lock, bound, [&] {
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] {
       for (const auto& line : lines_) {
-        if (line.find(needle) != std::string::npos) {
-          found = line;
-          return true;
-        }
+        if (!found && line.find(needle) != std::string::npos) found = line;
       }
-      return closed_;
+      return found || closed_;
     });
     return found;
   }
 
-  // The exit status once the process has ended (closing its output, then reaped), or nothing
-  // after the bound.
-  std::optional<int> waitForExit(std::chrono::seconds bound) {
+  // The exit status once the process has closed its output and been reaped; nothing after
+  // the bound.
+  std::optional<int> waitForExit() {
     {
       std::unique_lock lock(mutex_);
-      if (!changed_.wait_for(lock, bound, [&] { return closed_; })) return std::nullopt;
+      if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return closed_; })) return {};
     }
     if (reader_.joinable()) reader_.join();
-    if (pid_ > 0 && !exited_) {
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      exited_ = true;
+    int status = 0;
+    if (pid_ > 0 && !status_ && ::waitpid(pid_, &status, 0) == pid_) {
       status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return status_;
@@ -97,27 +86,21 @@ class ChildProcess {
   void read(int fd) {
     std::string pending;
     char buffer[4096];
-    for (;;) {
-      ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
       pending.append(buffer, static_cast<size_t>(got));
       std::lock_guard lock(mutex_);
-      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+      for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
         lines_.push_back(pending.substr(0, end));
-        pending.erase(0, end + 1);
       }
       changed_.notify_all();
     }
     ::close(fd);
     std::lock_guard lock(mutex_);
-    if (!pending.empty()) lines_.push_back(pending);
     closed_ = true;
     changed_.notify_all();
   }
 
   pid_t pid_ = -1;
-  bool exited_ = false;
   std::optional<int> status_;
   std::thread reader_;
   mutable std::mutex mutex_;
@@ -140,9 +123,8 @@ class RedisServer {
   }
   void stop() {
     process_->signal(SIGTERM);
-    process_->waitForExit(std::chrono::seconds(20));
+    process_->waitForExit();
   }
-
   bool ready() const { return ready_; }
   std::string target() const { return "unix:" + socket_; }
 
@@ -153,24 +135,22 @@ class RedisServer {
 };
 
 // quorvel-relay on a free loopback port.
-class RelayProcess {
+class RelayProcess : public ChildProcess {
  public:
-  explicit RelayProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), {QUORVEL_RELAY_BINARY, "--listen", "127.0.0.1:0"});
-    process_ = std::make_unique<ChildProcess>(args);
-    if (auto line = process_->waitForLine("listening on 127.0.0.1:")) {
+  explicit RelayProcess(std::vector<std::string> args) : ChildProcess(withListen(std::move(args))) {
+    if (auto line = waitForLine("listening on 127.0.0.1:"))
       port_ = std::stoi(line->substr(line->rfind(':') + 1));
-    }
   }
-
   int port() const { return port_; }
   std::string url(const std::string& path = "") const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
-  ChildProcess& process() { return *process_; }
 
  private:
-  std::unique_ptr<ChildProcess> process_;
+  static std::vector<std::string> withListen(std::vector<std::string> args) {
+    args.insert(args.begin(), {QUORVEL_RELAY_BINARY, "--listen", "127.0.0.1:0"});
+    return args;
+  }
   int port_ = -1;
 };
 

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "store/ascii.h"
+
 namespace quorvel::linux_audio {
 namespace fs = std::filesystem;
 
@@ -23,12 +25,6 @@ void addOnce(std::vector<std::string>& names, const std::string& name) {
   if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
     names.push_back(name);
   }
-}
-
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
@@ -58,9 +54,9 @@ std::string pickFile(const std::vector<fs::directory_entry>& files, const std::s
       std::error_code ec;
       if (!entry.is_regular_file(ec)) continue;
       std::string name = entry.path().filename().string();
-      std::string lower = lowered(name);
+      std::string lower = asciiLowerCase(name);
       if (!endsWith(lower, suffix) || lower.find("-phone") != std::string::npos) continue;
-      if (lower == lowered(stem) + suffix) return entry.path().string();
+      if (lower == asciiLowerCase(stem) + suffix) return entry.path().string();
       if (fallback.empty()) fallback = entry.path().string();
     }
     if (!fallback.empty()) return fallback;
@@ -98,10 +94,10 @@ std::vector<std::string> sphinxModelNames(const std::string& localeIdentifier) {
     std::string underscored = id;
     std::replace(underscored.begin(), underscored.end(), '-', '_');
     addOnce(names, id);
-    addOnce(names, lowered(dashed));
+    addOnce(names, asciiLowerCase(dashed));
     addOnce(names, dashed);
     addOnce(names, underscored);
-    addOnce(names, lowered(underscored));
+    addOnce(names, asciiLowerCase(underscored));
     size_t cut = id.find_last_of("-_");
     if (cut == std::string::npos) break;
     id.resize(cut);

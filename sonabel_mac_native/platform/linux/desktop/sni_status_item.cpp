@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/linux/desktop/gtk_popup_menu.h"
+#include "store/ascii.h"
 
 namespace quorvel::tray {
 namespace {
@@ -23,10 +24,8 @@ int nextSerial() {
 bool leftClickOpensMenu() {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
   if (desktop == nullptr) return false;
-  gchar* lower = g_ascii_strdown(desktop, -1);
-  const bool yes = std::strstr(lower, "gnome") != nullptr || std::strstr(lower, "unity") != nullptr;
-  g_free(lower);
-  return yes;
+  const std::string lower = asciiLowerCase(desktop);
+  return lower.find("gnome") != std::string::npos || lower.find("unity") != std::string::npos;
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "store/ascii.h"
+
 namespace quorvel::tray {
 namespace {
 
@@ -27,11 +29,7 @@ constexpr Row kRows[] = {{13.5, 11.0}, {9.0, 8.5}, {4.5, 6.0}};
 constexpr double kDotDiameter = 12.0;
 
 bool containsNoCase(const char* haystack, const char* needle) {
-  if (haystack == nullptr) return false;
-  gchar* lower = g_ascii_strdown(haystack, -1);
-  const bool found = std::strstr(lower, needle) != nullptr;
-  g_free(lower);
-  return found;
+  return haystack != nullptr && asciiLowerCase(haystack).find(needle) != std::string::npos;
 }
 
 // The theme's symbolic microphone, recoloured, at 13 points on a device scale; or null.
@@ -146,9 +144,7 @@ Rgb panelForeground() {
                &themeName, nullptr);
   bool dark = preferDark;
   if (themeName != nullptr) {
-    gchar* lower = g_ascii_strdown(themeName, -1);
-    dark = dark || g_str_has_suffix(lower, "dark");
-    g_free(lower);
+    dark = dark || asciiLowerCase(themeName).ends_with("dark");
     g_free(themeName);
   }
   return dark ? kLight : kDark;

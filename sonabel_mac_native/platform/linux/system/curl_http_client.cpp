@@ -21,6 +21,8 @@
 #include <mutex>
 #include <thread>
 
+#include "store/ascii.h"
+
 namespace quorvel {
 
 namespace {
@@ -101,12 +103,6 @@ HttpFailure failureKind(CURLcode code) {
   }
 }
 
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 // IPv6 hosts in their canonical text, so "[0:0::1]" and "[::1]" read the same.
 std::string canonicalHost(std::string host) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
@@ -120,7 +116,7 @@ std::string canonicalHost(std::string host) {
     }
     return host;
   }
-  return lowerCase(host);
+  return asciiLowerCase(host);
 }
 
 }  // namespace
@@ -309,7 +305,7 @@ std::optional<ParsedURL> CurlHttpClient::parseURL(const std::string& text) const
       curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
       curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK && host != nullptr &&
       *host != '\0') {
-    std::string lowered = lowerCase(scheme);
+    std::string lowered = asciiLowerCase(scheme);
     if (lowered == "http" || lowered == "https") parsed = ParsedURL{lowered, canonicalHost(host)};
   }
   curl_free(scheme);
