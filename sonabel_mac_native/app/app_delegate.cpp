@@ -66,7 +66,6 @@ void AppDelegate::applicationDidFinishLaunching() {
         strong->noteClosedByOutsideClick();
       }
     });
-    eventMonitor_ = watching;
     popover_->setClosesOnFocusLoss(!watching);
     // Where focus loss closes it, a click on the tray item takes the focus first, too.
     if (!watching) {
@@ -102,8 +101,7 @@ void AppDelegate::registerGlobalHotkey() {
           if (auto strong = self.lock()) strong->handleHotkeyAction();
         });
       },
-      [self, &console](int status) {
-        if (auto strong = self.lock()) strong->hotkeyStatus_ = status;
+      [&console](int status) {
         if (status == 0) {
           console.line("[Hotkey] F6 global hotkey registered");
         } else {
@@ -154,10 +152,7 @@ MenuModel AppDelegate::buildContextMenu() {
     }));
   }
 
-  auto config = services_.polisher.readConfig();
-  auto found = config.find("theme");
-  std::string theme =
-      found != config.end() && found->is_string() ? found->get<std::string>() : "light";
+  const std::string theme = storedTheme(services_.polisher);
   MenuItem themes = submenuItem("Theme");
   themes.submenu.push_back(actionItem("Light", theme == "light", act(&AppDelegate::setThemeLight)));
   themes.submenu.push_back(actionItem("Dark", theme == "dark", act(&AppDelegate::setThemeDark)));

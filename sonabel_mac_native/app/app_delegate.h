@@ -102,9 +102,7 @@ class AppDelegate final : public AppControllerPort,
   std::shared_ptr<StatusItem> statusItem_;
   std::shared_ptr<Popover> popover_;
   std::shared_ptr<PageHost> webViewController_;
-  bool eventMonitor_ = false;
   std::optional<MenuModel> contextMenu_;
-  std::optional<int> hotkeyStatus_;
   bool justClosedByOutsideClick_ = false;
   uint64_t outsideCloseGeneration_ = 0;
   // A dictation whose result goes to the application that had the focus: started with the hot

@@ -64,10 +64,6 @@ std::string escapeBackslashesAndApostrophes(std::string_view text) {
   return escapeWith(text, kBackslash | kApostrophe);
 }
 
-std::string escapeApostrophes(std::string_view text) {
-  return escapeWith(text, kApostrophe);
-}
-
 namespace page {
 
 std::string applyTheme(bool dark) {

@@ -16,8 +16,6 @@ std::string escapeForJS(std::string_view text);
 std::string escapeUsageForJS(std::string_view text);
 // Edit-recording JSON text: \ and ' escaped only.
 std::string escapeBackslashesAndApostrophes(std::string_view text);
-// Apostrophes only.
-std::string escapeApostrophes(std::string_view text);
 
 namespace page {
 

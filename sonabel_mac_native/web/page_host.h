@@ -9,6 +9,11 @@
 
 namespace quorvel {
 
+class DeepSeekPolisher;
+
+// The theme stored in config.json: its text, or "light" when none is stored as text.
+std::string storedTheme(const DeepSeekPolisher& config);
+
 class PageHost {
  public:
   virtual ~PageHost() = default;
@@ -20,7 +25,6 @@ class PageHost {
 
   // The recording controller's side; each is a no-op (false) before loadView.
   virtual bool hasRecorder() const = 0;
-  virtual bool isRecording() const = 0;
   virtual void setSpeechLocale(const std::string& identifier) = 0;
   virtual void toggleRecordingFromHotkey() = 0;
   // The stored speech locale ("en-US" when none is stored).

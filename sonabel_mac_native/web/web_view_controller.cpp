@@ -6,6 +6,12 @@
 
 namespace quorvel {
 
+std::string storedTheme(const DeepSeekPolisher& config) {
+  auto stored = config.readConfig();
+  auto theme = stored.find("theme");
+  return theme != stored.end() && theme->is_string() ? theme->get<std::string>() : "light";
+}
+
 WebViewController::WebViewController(WebViewControllerServices services,
                                      std::weak_ptr<AppControllerPort> appDelegate)
     : services_(std::move(services)), appDelegate_(std::move(appDelegate)) {}
@@ -41,10 +47,6 @@ void WebViewController::loadView() {
   }
 }
 
-bool WebViewController::isRecording() const {
-  return audioEngine_ && audioEngine_->isRecording();
-}
-
 void WebViewController::setSpeechLocale(const std::string& identifier) {
   if (audioEngine_) {
     audioEngine_->setSpeechLocale(identifier);
@@ -72,9 +74,7 @@ void WebViewController::refreshUsage() {
 }
 
 void WebViewController::webViewDidFinish(ScriptEvaluator& view) {
-  auto config = services_.engine.polisher.readConfig();
-  auto theme = config.find("theme");
-  applyTheme(theme != config.end() && theme->is_string() ? theme->get<std::string>() : "light");
+  applyTheme(storedTheme(services_.engine.polisher));
 
   if (auto usage = services_.engine.usage.loadRaw()) view.evaluate(page::injectUsageData(*usage));
   if (auto history = services_.engine.history.load()) view.evaluate(page::injectHistory(*history));

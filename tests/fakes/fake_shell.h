@@ -1,6 +1,5 @@
-// Recorders for the desktop shell's ports: tray item, popover, application, F6 grab and click
-// monitor. Each appends what happened to an optional shared event log, so a test can check the
-// order in which the controller used them, and each can be told to refuse.
+// Recorders for the desktop shell's ports: tray item, popover, application, F6 grab, click
+// monitor and start at login. Each records what was done to it and can be told to refuse.
 #pragma once
 
 #include <functional>
@@ -17,74 +16,42 @@
 
 namespace quorvel::testing {
 
-using EventLog = std::vector<std::string>;
-
-inline void note(EventLog* log, const std::string& what) {
-  if (log) log->push_back(what);
-}
-
 class FakeStatusItem final : public StatusItem {
  public:
-  explicit FakeStatusItem(EventLog* log = nullptr) : log_(log) {}
-  void setImage(StatusImage value) override {
-    image = value;
-    note(log_, value == StatusImage::RecordingBadge ? "tray.badge" : "tray.icon");
-  }
+  void setImage(StatusImage value) override { image = value; }
   void setToolTip(const std::string& text) override { toolTip = text; }
   void setActivateHandler(std::function<void(ScreenPoint)> handler) override {
     activate = std::move(handler);
-    note(log_, "tray.activate-handler");
   }
   void setMenuProvider(std::function<MenuModel()> provider) override {
     menuProvider = std::move(provider);
-    note(log_, "tray.menu-provider");
   }
-  void popUpMenu(ScreenPoint) override { ++menuPopUps; }
-  std::optional<ScreenPoint> anchor() const override { return where; }
+  void popUpMenu(ScreenPoint) override {}
+  std::optional<ScreenPoint> anchor() const override { return ScreenPoint{600, 0}; }
 
-  void leftClick() {
-    if (activate) activate(where.value_or(ScreenPoint{}));
-  }
-  MenuModel rightClick() { return menuProvider ? menuProvider() : MenuModel{}; }
+  void leftClick() { activate(ScreenPoint{600, 0}); }
+  MenuModel rightClick() { return menuProvider(); }
 
   std::optional<StatusImage> image;
   std::optional<std::string> toolTip;
   std::function<void(ScreenPoint)> activate;
   std::function<MenuModel()> menuProvider;
-  std::optional<ScreenPoint> where = ScreenPoint{600, 0};
-  int menuPopUps = 0;
-
- private:
-  EventLog* log_;
 };
 
 class FakePopover final : public Popover {
  public:
-  explicit FakePopover(EventLog* log = nullptr) : log_(log) {}
-  void setContentSize(int w, int h) override {
-    width = w;
-    height = h;
-    note(log_, "popover.size");
-  }
-  void setContent(std::shared_ptr<WebView> view) override {
-    content = std::move(view);
-    note(log_, "popover.content");
-  }
+  void setContentSize(int w, int h) override { size = {w, h}; }
+  void setContent(std::shared_ptr<WebView> view) override { content = std::move(view); }
   void show(std::optional<ScreenPoint> at) override {
     ++shows;
     anchor = at;
     shown = true;
   }
-  void close() override {
-    ++closes;
-    shown = false;
-  }
+  void close() override { shown = false; }
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
   void useAsWindow() override { window = true; }
-  void setFocusLossHandler(std::function<void()> handler) override {
-    onFocusLoss = std::move(handler);
-  }
+  void setFocusLossHandler(std::function<void()> handler) override { onFocusLoss = handler; }
   // Another program took the keyboard focus.
   void loseFocus() {
     if (!closesOnFocusLoss || !shown) return;
@@ -92,76 +59,46 @@ class FakePopover final : public Popover {
     if (onFocusLoss) onFocusLoss();
   }
 
-  int width = 0, height = 0, shows = 0, closes = 0;
-  bool shown = false;
-  bool closesOnFocusLoss = false;
-  bool window = false;
+  std::pair<int, int> size;
+  int shows = 0;
+  bool shown = false, closesOnFocusLoss = false, window = false;
   std::function<void()> onFocusLoss;
   std::optional<ScreenPoint> anchor;
   std::shared_ptr<WebView> content;
-
- private:
-  EventLog* log_;
 };
 
 class FakeApplication final : public Application {
  public:
-  bool registerAsPrimaryInstance() override { return primary; }
+  bool registerAsPrimaryInstance() override { return true; }
   void showAlert(const std::string& title, const std::string& body,
                  const std::string& button) override {
-    alerts.push_back({title, body, button});
+    alerts.push_back(title + "|" + body + "|" + button);
   }
   void quit() override { ++quits; }
-
-  struct Alert {
-    std::string title, body, button;
-  };
-  bool primary = true;
-  std::vector<Alert> alerts;
+  std::vector<std::string> alerts;
   int quits = 0;
 };
 
 class FakeHotKey final : public GlobalHotKey {
  public:
-  explicit FakeHotKey(EventLog* log = nullptr) : log_(log) {}
   int registerHotKey(const std::string& keyName, std::function<void()> onPress) override {
     key = keyName;
     press = std::move(onPress);
-    ++registrations;
-    note(log_, "hotkey.register");
     return status;
   }
-  void pressKey() {
-    if (press) press();
-  }
-
   int status = 0;  // what registration answers; negative = refused
-  int registrations = 0;
   std::string key;
   std::function<void()> press;
-
- private:
-  EventLog* log_;
 };
 
 class FakeClickMonitor final : public GlobalClickMonitor {
  public:
-  explicit FakeClickMonitor(EventLog* log = nullptr) : log_(log) {}
   bool install(std::function<void()> onClick) override {
-    note(log_, "clicks.install");
-    if (!available) return false;
-    click = std::move(onClick);
-    return true;
+    if (available) click = std::move(onClick);
+    return available;
   }
-  void clickElsewhere() {
-    if (click) click();
-  }
-
   bool available = true;
   std::function<void()> click;
-
- private:
-  EventLog* log_;
 };
 
 // Start at login kept in a flag; `refuse` makes every change fail and leaves the flag alone.
@@ -169,13 +106,10 @@ class FakeLoginItem final : public LoginItem {
  public:
   bool isEnabled() const override { return enabled; }
   bool setEnabled(bool value) override {
-    if (refuse) return false;
-    enabled = value;
-    return true;
+    if (!refuse) enabled = value;
+    return !refuse;
   }
-
-  bool enabled = false;
-  bool refuse = false;
+  bool enabled = false, refuse = false;
 };
 
 }  // namespace quorvel::testing

@@ -18,7 +18,7 @@ class FakeWebView final : public WebView {
     if (done) done(failWith);
   }
   void addDocumentStartScript(const std::string& source) override {
-    documentStartScripts.push_back(source);
+    startScripts.push_back(source);
   }
   void setMessageHandler(const std::string& name, MessageHandler handler) override {
     handlerName = name;
@@ -26,15 +26,14 @@ class FakeWebView final : public WebView {
   }
   void setTransparentBackground() override { transparent = true; }
   void loadFile(const std::string& path, const std::string& allowedDirectory) override {
-    loadedFile = path;
-    readableDirectory = allowedDirectory;
+    loaded = path + " reading " + allowedDirectory;
   }
-  void loadHTML(const std::string& html) override { loadedHTML = html; }
+  void loadHTML(const std::string& html) override { loaded = html; }
   void setLoadFinishedHandler(std::function<void()> handler) override {
     loadFinished = std::move(handler);
   }
 
-  // Simulates the page posting a message / a main-frame load finishing.
+  // The page posting a message (objects only, as the real view) / a main-frame load finishing.
   void post(const nlohmann::json& body) {
     if (messageHandler && body.is_object()) messageHandler(body);
   }
@@ -42,24 +41,18 @@ class FakeWebView final : public WebView {
     if (loadFinished) loadFinished();
   }
 
-  std::vector<std::string> scripts;
-  std::vector<std::string> documentStartScripts;
-  std::string handlerName;
+  std::vector<std::string> scripts, startScripts;
+  std::string handlerName, loaded;
   MessageHandler messageHandler;
   std::function<void()> loadFinished;
   bool transparent = false;
-  std::optional<std::string> loadedFile;
-  std::optional<std::string> readableDirectory;
-  std::optional<std::string> loadedHTML;
   std::optional<std::string> failWith;
 };
 
 class FakeWebViewFactory final : public WebViewFactory {
  public:
   std::shared_ptr<WebView> makeWebView() override {
-    auto view = std::make_shared<FakeWebView>();
-    made.push_back(view);
-    return view;
+    return made.emplace_back(std::make_shared<FakeWebView>());
   }
   std::vector<std::shared_ptr<FakeWebView>> made;
 };

@@ -13,8 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fakes/loopback_http_server.h"
-#include "linux_desktop/desktop_session.h"
-#include "linux_desktop/test_watcher.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "shell_e2e/quorvel_process.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with names in the headers above.

@@ -17,9 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "linux_desktop/dbusmenu_layout.h"
-#include "linux_desktop/desktop_session.h"
-#include "linux_desktop/test_watcher.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "shell_e2e/quorvel_process.h"
 #include "shell_e2e/wayland_session.h"
 

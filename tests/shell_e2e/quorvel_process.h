@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel::testing {
 

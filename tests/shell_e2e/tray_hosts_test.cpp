@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 #include "shell_e2e/quorvel_process.h"
 
 namespace quorvel::testing {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel::testing {
 

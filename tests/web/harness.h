@@ -1,20 +1,19 @@
 // A WebKitGTK web view for page tests: the bridge shim runs at document start in every frame, a
-// "pywebview" handler records what the page posts, alerts are recorded and closed, and scripts can
-// be evaluated with their value read back. Everything waits on its own event, with a bound.
+// "pywebview" handler records what the page posts, alerts are recorded and closed, and scripts
+// can be evaluated with their value read back. Everything waits on its own event, with a bound.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-typedef struct _WebKitWebView WebKitWebView;
-typedef struct _GtkWidget GtkWidget;
+#include "platform/linux/desktop/desktop_session.h"
 
-namespace quorvel::test {
+typedef struct _WebKitWebView WebKitWebView;
+
+namespace quorvel::testing {
 
 struct ScriptOutcome {
   bool ok = false;
@@ -26,52 +25,26 @@ class PageHarness {
  public:
   PageHarness();
   ~PageHarness();
-  PageHarness(const PageHarness&) = delete;
-  PageHarness& operator=(const PageHarness&) = delete;
 
-  // Loads the product page from the bundle folder and waits for the load to finish.
-  bool loadBundlePage();
-  // Loads a bare document (the shim is still installed) and waits for the load to finish.
-  bool loadBlank();
-
+  // Loads the product page from the bundle folder, or a bare document (the shim is installed
+  // in both), and waits for the load to finish.
+  bool load(bool productPage);
   ScriptOutcome evaluate(const std::string& script);
   // Evaluates a script that must succeed; returns its value.
   nlohmann::json value(const std::string& script);
-
-  // Iterates the main context until pred() holds or the bound passes; returns pred().
-  bool waitFor(const std::function<bool()>& pred,
-               std::chrono::milliseconds bound = std::chrono::seconds(10));
-  // Lets pending main-context work (messages posted by the page) arrive.
-  void settle();
-
+  // Lets messages the page posted so far arrive: a round trip through the web process.
+  void settle() { evaluate("0"); }
   // A real pointer click at a point of the view, as the user's hand would give it.
   void clickAt(double x, double y);
-  // The text on the clipboard, or nothing.
   std::optional<std::string> clipboardText();
 
-  // Writes a PNG of what the view shows; returns the image size on success.
-  std::optional<std::pair<int, int>> snapshot(const std::string& pngPath);
-
-  const std::vector<nlohmann::json>& messages() const { return messages_; }
-  void clearMessages() { messages_.clear(); }
-  const std::vector<std::string>& alerts() const { return alerts_; }
-
-  // Called from the signal handlers.
-  void recordMessage(nlohmann::json message) { messages_.push_back(std::move(message)); }
-  void recordAlert(std::string text) { alerts_.push_back(std::move(text)); }
-  void markLoaded() { loaded_ = true; }
+  std::vector<nlohmann::json> messages;
+  std::vector<std::string> alerts;
+  bool loaded = false;
 
  private:
-  bool waitForLoad();
-
   GtkWidget* window_ = nullptr;
   WebKitWebView* view_ = nullptr;
-  bool loaded_ = false;
-  std::vector<nlohmann::json> messages_;
-  std::vector<std::string> alerts_;
 };
 
-std::string bundlePagePath();
-std::string screenshotDir();
-
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

@@ -1,99 +1,126 @@
+// Page calls built natively and evaluated in WebKitGTK: every text comes back as it went in, with
+// only its carriage returns gone, whatever quotes, escapes and separators it holds.
 #include "web/page_calls.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <string>
+#include <random>
 
-namespace quorvel {
+#include "web/harness.h"
+
+namespace quorvel::testing {
 namespace {
 
-TEST(EscapeForJS, escapes_apostrophe_backslash_and_line_feed_and_drops_carriage_return) {
-  EXPECT_EQ(escapeForJS("it's"), "it\\'s");
-  EXPECT_EQ(escapeForJS("a\\b"), "a\\\\b");
-  EXPECT_EQ(escapeForJS("one\ntwo"), "one\\ntwo");
-  EXPECT_EQ(escapeForJS("one\r\ntwo"), "one\\ntwo");
-  EXPECT_EQ(escapeForJS("one\rtwo"), "onetwo");
-  EXPECT_EQ(escapeForJS("\\'"), "\\\\\\'");
+using nlohmann::json;
+
+// Pieces chosen to break a careless literal: quotes, escapes, line ends and separators, NUL and
+// controls, script look-alikes, and multi-code-point characters.
+const std::vector<std::string> kPieces = {"'",
+                                          "\"",
+                                          "`",
+                                          "\\",
+                                          "\\'",
+                                          "\\\\",
+                                          "\n",
+                                          "\r",
+                                          "\r\n",
+                                          "\t",
+                                          "\xE2\x80\xA8",
+                                          "\xE2\x80\xA9",
+                                          "\\n",
+                                          "\\u0041",
+                                          "\\x41",
+                                          "${x}",
+                                          "</script>",
+                                          "<img src=x onerror=alert(1)>",
+                                          "');window.owned=1;//",
+                                          "'}));",
+                                          std::string("\0", 1),
+                                          "\x01",
+                                          "\x1f",
+                                          "\x7F",
+                                          "\xEF\xBB\xBF",
+                                          "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9",
+                                          "e\xCC\x81",
+                                          "\xE4\xBD\xA0",
+                                          "a",
+                                          " ",
+                                          "{}",
+                                          "/*"};
+
+std::string randomText(std::mt19937& rng) {
+  std::string text;
+  for (int n = rng() % 13; n > 0; --n) text += kPieces[rng() % kPieces.size()];
+  return text;
 }
 
-TEST(EscapeForJS, leaves_quotes_tabs_controls_and_line_separators_alone) {
-  const std::string text = "\"q\"\t\x01 \xE2\x80\xA8 \xE2\x80\xA9 \xF0\x9F\x91\xA8\xE2\x80\x8D";
-  EXPECT_EQ(escapeForJS(text), text);
-  EXPECT_EQ(escapeForJS(""), "");
+std::string shown(std::string text) {
+  std::erase(text, '\r');  // the one character the escaping drops
+  return text;
 }
 
-TEST(EscapeVariants, usage_variant_makes_pretty_json_one_line) {
-  EXPECT_EQ(escapeUsageForJS("{\r\n  \"a\": \"it's \\\\\"\n}"), "{  \"a\": \"it\\'s \\\\\\\\\"}");
+class PageCallsInWebKit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(page.load(false));
+    // Stand-ins for the page's functions, so each call's values land in one array.
+    page.value(
+        "window.got = []; addEventListener('speech_result', e => got.push(e.detail)); "
+        "window.updateResult = (...a) => got.push(a); window.showRawAndStartPolish = "
+        "(...a) => got.push(a); window.setLanguage = c => got.push(c); window.keep = v => "
+        "got.push(JSON.parse(v)); window.renderHistory = () => got.push(history); "
+        "window.updateUsage = u => got.push(u); let history = null; document.body.innerHTML = "
+        "'<textarea id=editInstruction></textarea>'; 0");
+  }
+  // Evaluates the calls as one script and returns what they delivered.
+  json run(const std::string& script) {
+    const ScriptOutcome outcome = page.evaluate(script + "\n;0");
+    EXPECT_TRUE(outcome.ok) << outcome.error;
+    return page.value("got.splice(0)");
+  }
+  PageHarness page;
+};
+
+TEST_F(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_text_call) {
+  std::mt19937 rng(20261206);
+  for (int batch = 0; batch < 10; ++batch) {
+    std::string script;
+    json expected = json::array();
+    for (int i = 0; i < 200; ++i) {
+      const std::string a = randomText(rng), b = randomText(rng), c = randomText(rng);
+      script += page::speechResultEvent(a) + ";\n" + page::updateResult(a, b, c, c) + "\n" +
+                page::showRawAndStartPolish(b, c) + "\n" + page::setLanguage(a) + ";\n" +
+                "window._llmEditResolve = keep; " + page::resolveLlmEditResult(c) + "\n" +
+                "window._llmEditResolve = keep; " + page::resolveLlmEditError(b) + "\n" +
+                "window._editRecordResolve = keep; " +
+                page::resolveEditRecord(json({{"text", a}}).dump()) + "\n" +
+                page::setEditInstruction(b) + " got.push(editInstruction.value);\n";
+      expected.push_back(shown(a));
+      expected.push_back({shown(a), shown(b), shown(c), shown(c)});
+      expected.push_back({shown(b), shown(c)});
+      expected.push_back(shown(a));
+      expected.push_back({{"result", shown(c)}});
+      expected.push_back({{"error", shown(b)}});
+      expected.push_back({{"text", a}});
+      expected.push_back(shown(b));
+    }
+    ASSERT_EQ(run(script), expected) << "batch " << batch;
+  }
+  EXPECT_TRUE(page.value("window.owned === undefined"));
 }
 
-TEST(EscapeVariants,
-     edit_record_variant_keeps_line_breaks_and_apostrophes_only_variant_keeps_backslashes) {
-  EXPECT_EQ(escapeBackslashesAndApostrophes("{\"text\":\"it's \\\\ x\"}\n"),
-            "{\"text\":\"it\\'s \\\\\\\\ x\"}\n");
-  EXPECT_EQ(escapeApostrophes("it's a\\b\n"), "it\\'s a\\b\n");
-}
+TEST_F(PageCallsInWebKit, history_usage_and_error_reports_arrive_intact) {
+  std::mt19937 rng(7);
+  json entries = json::array();
+  for (int i = 0; i < 300; ++i) entries.push_back({{"raw", randomText(rng)}, {"time", i}});
+  EXPECT_EQ(run(page::injectHistory(entries.dump(2))), json::array({entries}));
+  const json usage = {{"total_chars", 12}, {"note", randomText(rng) + "'\\\n"}};
+  EXPECT_EQ(run(page::refreshUsage(usage.dump(4))), json::array({usage}));
 
-TEST(PageCalls, theme_usage_and_history_injection_texts_are_exact) {
-  EXPECT_EQ(page::applyTheme(true), "document.documentElement.classList.add('dark');");
-  EXPECT_EQ(page::applyTheme(false), "document.documentElement.classList.remove('dark');");
-  EXPECT_EQ(page::injectUsageData("{\n  \"chars_used\" : 5\n}"),
-            "window._nativeUsageData = '{  \"chars_used\" : 5}';");
-  EXPECT_EQ(page::injectHistory("[{\"raw\":\"it's\\n\"}]\n"),
-            "try { history = JSON.parse('[{\"raw\":\"it\\'s\\\\n\"}]\\n'); renderHistory(); } "
-            "catch(e) { console.error('history load error', e); }");
-  EXPECT_EQ(page::updateUsageFromInjectedData(),
-            "try { if(window._nativeUsageData) { updateUsage(JSON.parse(window._nativeUsageData)); "
-            "} } catch(e) {}");
-}
-
-TEST(PageCalls, result_calls_escape_texts_and_mode_with_the_full_rule) {
-  EXPECT_EQ(page::updateResult("it's", "a\nb", "Extract"),
-            "updateResult('it\\'s', 'a\\nb', 'Extract');");
-  EXPECT_EQ(
-      page::showRawAndStartPolish("hello", "Extract"),
-      "if(typeof showRawAndStartPolish==='function'){showRawAndStartPolish('hello','Extract');}");
-  // A hostile mode stays inside its literal.
-  EXPECT_EQ(page::updateResult("", "", "x');alert(1);//"),
-            "updateResult('', '', 'x\\');alert(1);//');");
-  EXPECT_EQ(page::showRawAndStartPolish("r", "a'\n"),
-            "if(typeof showRawAndStartPolish==='function'){showRawAndStartPolish('r','a\\'\\n');}");
-}
-
-TEST(PageCalls, edit_answers_use_their_escaping) {
-  EXPECT_EQ(page::resolveLlmEditResult("it's\r\nok"),
-            "if(window._llmEditResolve) { window._llmEditResolve(JSON.stringify({result: "
-            "'it\\'s\\nok'})); window._llmEditResolve = null; }");
-  EXPECT_EQ(page::resolveLlmEditError("can't\\reach\nhost"),
-            "if(window._llmEditResolve) { window._llmEditResolve(JSON.stringify({error: "
-            "'can\\'t\\\\reach\\nhost'})); window._llmEditResolve = null; }");
-  EXPECT_EQ(page::resolveEditRecord("{\"text\":\"it's \\\\\"}"),
-            "if(window._editRecordResolve) { window._editRecordResolve('{\"text\":\"it\\'s "
-            "\\\\\\\\\"}'); window._editRecordResolve = null; }");
-  EXPECT_EQ(page::setEditInstruction("make it 'formal'\n"),
-            "document.getElementById('editInstruction').value = 'make it \\'formal\\'\\n';");
-}
-
-TEST(PageCalls, language_toggle_event_and_error_texts_are_exact) {
-  EXPECT_EQ(page::setLanguage("zh"), "setLanguage('zh')");
-  EXPECT_EQ(page::toggleState(true), "if(state==='recording') toggleState();");
-  EXPECT_EQ(page::toggleState(false), "toggleState();");
-  EXPECT_EQ(page::speechResultEvent("go 'forward'"),
-            "window.dispatchEvent(new CustomEvent('speech_result', {detail: 'go \\'forward\\''}))");
-  EXPECT_EQ(page::nativeError("Mic can't start"),
-            "console.error('[Native] Mic can\\'t start'); alert('Mic can\\'t start');");
-}
-
-TEST(PageCalls, no_speech_reset_is_the_fixed_eleven_line_script) {
-  const std::string& script = page::noSpeechReset();
-  EXPECT_EQ(script.size(), 589u);
-  EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 10);
-  EXPECT_EQ(script.rfind("    clearInterval(recordingTimer);\n", 0), 0u);
-  EXPECT_EQ(script.substr(script.size() - 20), "\n    state = 'idle';");
-  EXPECT_NE(script.find("\n    document.getElementById('footerStatus').textContent = "
-                        "_('error_no_speech');\n"),
-            std::string::npos);
+  EXPECT_TRUE(page.evaluate(page::nativeError("Mic can't start:\r\n\\dev\\audio")).ok);
+  ASSERT_TRUE(runUntil([&] { return !page.alerts.empty(); }));
+  EXPECT_EQ(page.alerts, std::vector<std::string>{"Mic can't start:\n\\dev\\audio"});
 }
 
 }  // namespace
-}  // namespace quorvel
+}  // namespace quorvel::testing

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "linux_desktop/desktop_session.h"
+#include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel::testing {
 namespace {

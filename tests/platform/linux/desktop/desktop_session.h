@@ -1,0 +1,326 @@
+// Helpers for the tests that run inside scripts/with-test-session: GTK on the private X
+// display, the main loop turned until something happens (with a bound), D-Bus calls that let
+// the main loop run while they wait (the object called may live in this very process), a
+// StatusNotifierWatcher and a dbusmenu reader as a panel runs them, and xdotool.
+#pragma once
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quorvel::testing {
+
+inline bool startGtk() {
+  static const bool ok = gtk_init_check(nullptr, nullptr);
+  return ok;
+}
+
+// Turns the default main context until `done` holds or `seconds` have passed; true if done.
+inline bool runUntil(const std::function<bool()>& done, double seconds = 10.0) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  // A ticking source so that a blocking iteration wakes up to look at the clock.
+  const guint tick = g_timeout_add(
+      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  bool ok = done();
+  while (!ok && std::chrono::steady_clock::now() < deadline) {
+    g_main_context_iteration(nullptr, TRUE);
+    ok = done();
+  }
+  g_source_remove(tick);
+  return ok;
+}
+
+// Handles everything already waiting, without blocking.
+inline void drainMainLoop() {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
+struct CallResult {
+  GVariant* reply = nullptr;  // owned; null on error
+  std::string error;
+  ~CallResult() {
+    if (reply) g_variant_unref(reply);
+  }
+};
+
+inline void call(GDBusConnection* bus, const char* dest, const char* path, const char* iface,
+                 const char* method, GVariant* params, CallResult& out, double seconds = 5.0) {
+  bool done = false;
+  auto finish = [](GObject* source, GAsyncResult* result, gpointer data) {
+    auto* state = static_cast<std::pair<bool*, CallResult*>*>(data);
+    GError* error = nullptr;
+    state->second->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    if (error) state->second->error = error->message;
+    g_clear_error(&error);
+    *state->first = true;
+  };
+  std::pair<bool*, CallResult*> state{&done, &out};
+  g_dbus_connection_call(bus, dest, path, iface, method, params, nullptr, G_DBUS_CALL_FLAGS_NONE,
+                         static_cast<int>(seconds * 1000), nullptr, finish, &state);
+  if (!runUntil([&] { return done; }, seconds + 1.0)) out.error = "no answer";
+}
+
+// A property of an object on the bus, as a new reference, or null.
+inline GVariant* getProperty(GDBusConnection* bus, const char* dest, const char* path,
+                             const char* iface, const char* name) {
+  CallResult r;
+  call(bus, dest, path, "org.freedesktop.DBus.Properties", "Get",
+       g_variant_new("(ss)", iface, name), r);
+  GVariant* boxed = nullptr;
+  if (r.reply) g_variant_get(r.reply, "(v)", &boxed);
+  return boxed;
+}
+
+// A second, private connection to the session bus: a separate peer, as a panel would be.
+inline GDBusConnection* newPeerConnection() {
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (address == nullptr) return nullptr;
+  GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+      address,
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  g_free(address);
+  return c;
+}
+
+// Runs a program to its end (xdotool returns as soon as it has sent its events); true on exit 0.
+inline bool runProgram(const std::vector<std::string>& args) {
+  std::vector<gchar*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<gchar*>(a.c_str()));
+  argv.push_back(nullptr);
+  gint status = 0;
+  const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
+                                nullptr, nullptr, nullptr, &status, nullptr);
+  return ran && g_spawn_check_wait_status(status, nullptr);
+}
+
+// A well-known name owned on a private connection of its own; gone with the connection.
+class OwnedName {
+ public:
+  // The wait is long for the desktop lock: with many tests in parallel, several may come first.
+  explicit OwnedName(const char* name, double seconds = 540.0,
+                     const std::function<void(GDBusConnection*)>& exportObjects = {}) {
+    connection_ = newPeerConnection();
+    if (connection_ == nullptr) return;
+    if (exportObjects) exportObjects(connection_);
+    ownerId_ = g_bus_own_name_on_connection(
+        connection_, name, G_BUS_NAME_OWNER_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, gpointer self) {
+          static_cast<OwnedName*>(self)->held_ = true;
+        },
+        nullptr, this, nullptr);
+    runUntil([this] { return held_; }, seconds);
+  }
+  ~OwnedName() {
+    if (connection_ == nullptr) return;
+    g_bus_unown_name(ownerId_);
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+    g_object_unref(connection_);
+  }
+  OwnedName(const OwnedName&) = delete;
+  OwnedName& operator=(const OwnedName&) = delete;
+  bool held() const { return held_; }
+  GDBusConnection* connection() const { return connection_; }
+
+ private:
+  GDBusConnection* connection_ = nullptr;
+  guint ownerId_ = 0;
+  bool held_ = false;
+};
+
+// Tests that share the session's global things (the F6 grab, the watcher's bus name, synthetic
+// keys and clicks) run one at a time, also when ctest runs in parallel: each holds this queued
+// name on the session bus for its whole run.
+class DesktopLock : public OwnedName {
+ public:
+  DesktopLock() : OwnedName("org.quorvel.Tests.DesktopLock") {}
+};
+
+// A test that has the desktop to itself for its run: GTK started and the desktop lock held.
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(startGtk());
+    ASSERT_TRUE(lock_.held());
+  }
+  DesktopLock lock_;
+};
+
+// ...that also talks to itself over the session bus: `bus_` for the object under test and
+// `peer_`, a separate connection, for the panel's side.
+class BusPeerTest : public DesktopTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(DesktopTest::SetUp());
+    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    peer_ = newPeerConnection();
+    ASSERT_TRUE(bus_ && peer_);
+  }
+  void TearDown() override {
+    g_clear_object(&peer_);
+    g_clear_object(&bus_);
+  }
+  GDBusConnection* bus_ = nullptr;
+  GDBusConnection* peer_ = nullptr;
+};
+
+// A StatusNotifierWatcher of the tests' own, as a panel runs it: it records every
+// RegisterStatusNotifierItem and can be stopped (its name vanishes) and started again.
+class TestWatcher {
+ public:
+  ~TestWatcher() { stop(); }
+
+  // Takes the watcher's name; true once the bus has granted it.
+  bool start() {
+    stop();
+    name_ = std::make_unique<OwnedName>("org.kde.StatusNotifierWatcher", 10.0,
+                                        [this](GDBusConnection* c) { exportOn(c); });
+    return name_->held();
+  }
+
+  // Leaves the bus, as a panel that quits, and returns once the bus has let the name go (the
+  // connection's end is handled in the bus's own time; the next test would still find it).
+  void stop() {
+    if (!name_) return;
+    name_.reset();
+    g_clear_pointer(&info_, g_dbus_node_info_unref);
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    runUntil([bus] {
+      CallResult r;
+      call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+           "NameHasOwner", g_variant_new("(s)", "org.kde.StatusNotifierWatcher"), r);
+      gboolean owned = TRUE;
+      if (r.reply) g_variant_get(r.reply, "(b)", &owned);
+      return r.reply != nullptr && !owned;
+    });
+    g_object_unref(bus);
+  }
+
+  // The services registered, in order, as the items passed them.
+  const std::vector<std::string>& registered() const { return registered_; }
+  GDBusConnection* connection() const { return name_ ? name_->connection() : nullptr; }
+
+ private:
+  void exportOn(GDBusConnection* connection) {
+    info_ = g_dbus_node_info_new_for_xml(
+        "<node><interface name='org.kde.StatusNotifierWatcher'>"
+        "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
+        "<property name='IsStatusNotifierHostRegistered' type='b' access='read'/>"
+        "<property name='ProtocolVersion' type='i' access='read'/></interface></node>",
+        nullptr);
+    static const GDBusInterfaceVTable vtable = {onMethod, onProperty, nullptr, {nullptr}};
+    g_dbus_connection_register_object(connection, "/StatusNotifierWatcher", info_->interfaces[0],
+                                      &vtable, this, nullptr, nullptr);
+  }
+  static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                       GVariant* params, GDBusMethodInvocation* inv, gpointer self) {
+    const gchar* service = nullptr;
+    g_variant_get(params, "(&s)", &service);
+    static_cast<TestWatcher*>(self)->registered_.emplace_back(service);
+    g_dbus_method_invocation_return_value(inv, nullptr);
+  }
+  static GVariant* onProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                              const gchar* name, GError**, gpointer) {
+    if (g_strcmp0(name, "ProtocolVersion") == 0) return g_variant_new_int32(0);
+    return g_variant_new_boolean(TRUE);
+  }
+
+  std::unique_ptr<OwnedName> name_;
+  GDBusNodeInfo* info_ = nullptr;
+  std::vector<std::string> registered_;
+};
+
+// A com.canonical.dbusmenu node as a panel reads it with GetLayout.
+struct MenuNode {
+  int id = 0;
+  std::string label, type, toggleType, shortcut;  // shortcut: "Control+q"
+  int toggleState = -1;
+  std::vector<MenuNode> children;
+
+  const MenuNode* child(const std::string& withLabel) const {
+    for (const MenuNode& c : children) {
+      if (c.label == withLabel) return &c;
+    }
+    return nullptr;
+  }
+  std::vector<std::string> labels() const {
+    std::vector<std::string> out;
+    for (const MenuNode& c : children) out.push_back(c.type == "separator" ? "-" : c.label);
+    return out;
+  }
+};
+
+inline MenuNode parseMenuNode(GVariant* node) {
+  MenuNode out;
+  GVariantIter* props = nullptr;
+  GVariantIter* children = nullptr;
+  g_variant_get(node, "(ia{sv}av)", &out.id, &props, &children);
+  const gchar* key = nullptr;
+  GVariant* value = nullptr;
+  while (g_variant_iter_loop(props, "{&sv}", &key, &value)) {
+    const std::string k = key;
+    if (k == "toggle-state") out.toggleState = g_variant_get_int32(value);
+    if (k == "label" || k == "type" || k == "toggle-type") {
+      (k == "label"  ? out.label
+       : k == "type" ? out.type
+                     : out.toggleType) = g_variant_get_string(value, nullptr);
+    }
+    if (k == "shortcut") {
+      GVariant* first = g_variant_n_children(value) ? g_variant_get_child_value(value, 0) : nullptr;
+      gchar** parts = first ? g_variant_dup_strv(first, nullptr) : nullptr;
+      gchar* joined = parts ? g_strjoinv("+", parts) : nullptr;
+      out.shortcut = joined ? joined : "";
+      g_free(joined);
+      g_strfreev(parts);
+      if (first) g_variant_unref(first);
+    }
+  }
+  while (g_variant_iter_loop(children, "v", &value)) out.children.push_back(parseMenuNode(value));
+  g_variant_iter_free(props);
+  g_variant_iter_free(children);
+  return out;
+}
+
+// The whole tree under the root; `ok` false when the menu could not be read. Retries while the
+// menu is not yet on the bus (the server exports it once its bus connection is ready).
+inline MenuNode getMenuLayout(GDBusConnection* peer, const std::string& dest,
+                              const std::string& path, bool& ok) {
+  MenuNode root;
+  ok = runUntil([&] {
+    CallResult r;
+    const gchar* allProperties[] = {nullptr};
+    call(peer, dest.c_str(), path.c_str(), "com.canonical.dbusmenu", "GetLayout",
+         g_variant_new("(ii^as)", 0, -1, allProperties), r);
+    if (r.reply == nullptr) return false;
+    GVariant* layout = g_variant_get_child_value(r.reply, 1);
+    root = parseMenuNode(layout);
+    g_variant_unref(layout);
+    return true;
+  });
+  return root;
+}
+
+inline bool sendMenuEvent(GDBusConnection* peer, const std::string& dest, const std::string& path,
+                          int id, const char* event) {
+  CallResult r;
+  call(peer, dest.c_str(), path.c_str(), "com.canonical.dbusmenu", "Event",
+       g_variant_new("(isvu)", id, event, g_variant_new_int32(0), 0u), r);
+  return r.reply != nullptr;
+}
+
+inline bool sendAboutToShow(GDBusConnection* peer, const std::string& dest, const std::string& path,
+                            int id) {
+  CallResult r;
+  call(peer, dest.c_str(), path.c_str(), "com.canonical.dbusmenu", "AboutToShow",
+       g_variant_new("(i)", id), r);
+  return r.reply != nullptr;
+}
+
+}  // namespace quorvel::testing
