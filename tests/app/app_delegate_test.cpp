@@ -21,6 +21,7 @@ class FakePageHost final : public PageHost {
   void loadView() override { view = std::make_shared<testing::FakeWebView>(); }
   std::shared_ptr<WebView> webView() const override { return view; }
   bool hasRecorder() const override { return view != nullptr; }
+  bool isRecording() const override { return false; }
   void setSpeechLocale(const std::string& identifier) override { locales.push_back(identifier); }
   void toggleRecordingFromHotkey() override { toggleSawPopover.push_back(popoverShown()); }
   std::string storedSpeechLocale() const override { return stored; }
