@@ -24,9 +24,9 @@
 #include "fakes/recording_console.h"
 #include "fakes/temp_home.h"
 #include "fakes/threaded_main_queue.h"
-#include "linux_audio/allocation_counter.h"
-#include "linux_audio/capture_start.h"
-#include "linux_audio/speech_samples.h"
+#include "platform/linux/audio/allocation_counter.h"
+#include "platform/linux/audio/live_audio.h"
+#include "platform/linux/audio/speech_samples.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 #include "platform/linux/audio/pulse_audio_input.h"
 #include "speech/audio_engine.h"
@@ -106,7 +106,7 @@ void BM_LibrivoxRealTimeFactorAndWordErrorRate(benchmark::State& state) {
       }
       wallSeconds += std::chrono::duration<double>(Clock::now() - start).count();
       cpuSeconds += processCpuSeconds() - cpuStart;
-      audioSeconds += static_cast<double>(sentence.samples.size()) / sentence.rate;
+      audioSeconds += static_cast<double>(sentence.samples.size()) / 16000;
       errors += testing::wordErrors(sentence.transcript, outcome.text);
       words += testing::words(sentence.transcript).size();
     }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "speech/audio_engine.h"
 #include "web/page_calls.h"
 
 namespace quorvel {
@@ -229,7 +230,7 @@ bool AppDelegate::isPopoverShown() const {
 
 void AppDelegate::setLanguageAndLocale(const LanguageOption& option) {
   if (!webViewController_) {
-    services_.polisher.updateConfig("speech_locale", option.locale);
+    AudioEngine::saveSpeechLocale(services_.polisher, option.locale);
     return;
   }
   webViewController_->setSpeechLocale(option.locale);

@@ -50,8 +50,10 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   void setWebView(std::weak_ptr<ScriptEvaluator> webView);
   void setAppDelegate(std::weak_ptr<AppControllerPort> appDelegate);
 
-  // The stored speech locale ("en-US" when none is stored or it is not a string).
+  // The stored speech locale ("en-US" when none is stored or it is not a string), and the one
+  // place that stores a choice (for the next launch, also when no engine runs).
   static std::string loadSpeechLocale(const DeepSeekPolisher& polisher);
+  static void saveSpeechLocale(const DeepSeekPolisher& polisher, const std::string& identifier);
 
   // A bridge message from the page, on the main thread. `body` is the posted object converted
   // to JSON (anything that is not an object is ignored).
@@ -66,8 +68,6 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
   void startRecording();
   void stopRecording(const std::string& mode);
   bool isWaitingForFinal() const { return waitingForFinal_; }
-  // The recogniser for the chosen locale, or null when the locale has none.
-  const SpeechRecognizer* currentRecognizer() const { return speechRecognizer_.get(); }
 
   // Delivery and the page channels.
   void deliverFinalResult();

@@ -24,16 +24,6 @@ void AudioEngine::setAppDelegate(std::weak_ptr<AppControllerPort> appDelegate) {
   appDelegate_ = std::move(appDelegate);
 }
 
-std::string AudioEngine::loadSpeechLocale(const DeepSeekPolisher& polisher) {
-  nlohmann::json config = polisher.readConfig();
-  if (config.is_object()) {
-    auto found = config.find("speech_locale");
-    // An empty string is a choice too and is kept as it is.
-    if (found != config.end() && found->is_string()) return found->get<std::string>();
-  }
-  return "en-US";
-}
-
 bool AudioEngine::isRecording() const {
   return isRecording_;
 }

@@ -3,6 +3,7 @@
 
 #include "speech/audio_engine.h"
 #include "speech/grapheme_count.h"
+#include "store/utf8.h"
 #include "web/page_calls.h"
 
 namespace quorvel {
@@ -13,7 +14,7 @@ void AudioEngine::deliverFinalResult() {
   isRecording_ = false;
   showRecordingStatusLater(false);
 
-  std::string raw = trimWhitespaceAndNewlines(accumulatedText_);
+  std::string raw = trimWhitespace(accumulatedText_);
   std::string mode = stopMode_;
 
   if (raw.empty()) {

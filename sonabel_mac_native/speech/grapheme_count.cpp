@@ -3,9 +3,7 @@
 #include <memory>
 
 #include <unicode/brkiter.h>
-#include <unicode/uchar.h>
 #include <unicode/unistr.h>
-#include <unicode/utf8.h>
 
 namespace quorvel {
 namespace {
@@ -17,12 +15,6 @@ std::unique_ptr<icu::BreakIterator> characterBreaks(const icu::UnicodeString& te
   if (U_FAILURE(status) || !breaks) return nullptr;
   breaks->setText(text);
   return breaks;
-}
-
-// Unicode's White_Space: space, tab, the line ends (LF, VT, FF, CR, NEL, U+2028, U+2029) and
-// the other space separators (no-break space, ideographic space, ...).
-bool isWhitespaceOrNewline(UChar32 c) {
-  return u_isUWhiteSpace(c);
 }
 
 }  // namespace
@@ -53,28 +45,6 @@ std::string firstCharacters(std::string_view utf8, size_t count) {
   std::string out;
   text.tempSubString(0, end).toUTF8String(out);
   return out;
-}
-
-std::string trimWhitespaceAndNewlines(std::string_view utf8) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
-  const auto length = static_cast<int32_t>(utf8.size());
-  int32_t begin = 0;
-  while (begin < length) {
-    int32_t next = begin;
-    UChar32 c;
-    U8_NEXT(bytes, next, length, c);
-    if (c < 0 || !isWhitespaceOrNewline(c)) break;
-    begin = next;
-  }
-  int32_t end = length;
-  while (end > begin) {
-    int32_t previous = end;
-    UChar32 c;
-    U8_PREV(bytes, begin, previous, c);
-    if (c < 0 || !isWhitespaceOrNewline(c)) break;
-    end = previous;
-  }
-  return std::string(utf8.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)));
 }
 
 }  // namespace quorvel

@@ -11,7 +11,5 @@ namespace quorvel {
 size_t countCharacters(std::string_view utf8);
 // The first `count` characters of the text, whole; the text itself when it is shorter.
 std::string firstCharacters(std::string_view utf8, size_t count);
-// The text without white space and line ends (Unicode's, not just ASCII) at either end.
-std::string trimWhitespaceAndNewlines(std::string_view utf8);
 
 }  // namespace quorvel

@@ -19,8 +19,7 @@ void put32(std::string& out, uint32_t value) {
     out.push_back(static_cast<char>((value >> shift) & 0xFF));
 }
 
-}  // namespace
-
+// The 44-byte header of a PCM file holding `sampleCount` samples (all channels together).
 std::string wavHeader(uint32_t sampleRate, uint16_t channels, size_t sampleCount) {
   auto dataBytes = static_cast<uint32_t>(sampleCount * 2);
   std::string header;
@@ -39,6 +38,8 @@ std::string wavHeader(uint32_t sampleRate, uint16_t channels, size_t sampleCount
   put32(header, dataBytes);
   return header;
 }
+
+}  // namespace
 
 void appendWavFile(std::string& out, const AudioAccumulator& audio) {
   AudioFormat format = audio.format();

@@ -11,9 +11,6 @@ class AudioAccumulator;
 
 inline constexpr size_t kWavHeaderBytes = 44;
 
-// The 44-byte header of a PCM file holding `sampleCount` samples (all channels together).
-std::string wavHeader(uint32_t sampleRate, uint16_t channels, size_t sampleCount);
-
 // Appends the whole file of the accumulated audio: header, then the samples.
 void appendWavFile(std::string& out, const AudioAccumulator& audio);
 

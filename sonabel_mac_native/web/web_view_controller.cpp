@@ -52,7 +52,7 @@ void WebViewController::setSpeechLocale(const std::string& identifier) {
     audioEngine_->setSpeechLocale(identifier);
   } else {
     // Without a recording controller the choice is still kept for the next launch.
-    services_.engine.polisher.updateConfig("speech_locale", identifier);
+    AudioEngine::saveSpeechLocale(services_.engine.polisher, identifier);
   }
 }
 

@@ -19,15 +19,19 @@ class ThreadedMainQueue final : public MainQueue {
  public:
   using Clock = std::chrono::steady_clock;
 
-  void async(Task task) override { post(Clock::now(), std::move(task)); }
+  void async(Task task) override { asyncAfter(0, std::move(task)); }
   void asyncAfter(double seconds, Task task) override {
-    post(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(seconds < 0 ? 0 : seconds)),
-         std::move(task));
+    {
+      std::lock_guard lock(mutex_);
+      tasks_.emplace_back(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(std::max(0.0, seconds))),
+                          std::move(task));
+    }
+    changed_.notify_all();
   }
 
-  // Runs queued work on the calling thread until `done()` holds, or until `timeout` has
-  // passed. Returns whether `done()` held.
+  // Runs queued work on the calling thread, earliest due first, until `done()` holds or
+  // `timeout` has passed. Returns whether `done()` held.
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
@@ -36,16 +40,16 @@ class ThreadedMainQueue final : public MainQueue {
       {
         std::unique_lock lock(mutex_);
         for (;;) {
-          auto due = dueTask();
-          if (due != tasks_.end()) {
+          auto due = std::min_element(tasks_.begin(), tasks_.end(),
+                                      [](auto& a, auto& b) { return a.first < b.first; });
+          if (due != tasks_.end() && due->first <= Clock::now()) {
             task = std::move(due->second);
             tasks_.erase(due);
             break;
           }
-          auto wakeAt = deadline;
-          for (const auto& [at, _] : tasks_) wakeAt = std::min(wakeAt, at);
           if (Clock::now() >= deadline) return done();
-          changed_.wait_until(lock, wakeAt);
+          changed_.wait_until(lock,
+                              due == tasks_.end() ? deadline : std::min(deadline, due->first));
         }
       }
       task();
@@ -53,46 +57,14 @@ class ThreadedMainQueue final : public MainQueue {
   }
 
   // Runs whatever is due now, without waiting.
-  size_t runPending() {
-    size_t ran = 0;
-    for (;;) {
-      Task task;
-      {
-        std::lock_guard lock(mutex_);
-        auto due = dueTask();
-        if (due == tasks_.end()) return ran;
-        task = std::move(due->second);
-        tasks_.erase(due);
-      }
-      task();
-      ++ran;
-    }
+  void runPending() {
+    runUntil([] { return false; }, std::chrono::milliseconds(0));
   }
 
  private:
-  using Entry = std::pair<Clock::time_point, Task>;
-
-  void post(Clock::time_point at, Task task) {
-    {
-      std::lock_guard lock(mutex_);
-      tasks_.emplace_back(at, std::move(task));
-    }
-    changed_.notify_all();
-  }
-
-  // The earliest due entry; among equal times the first posted (entries stay in post order).
-  std::deque<Entry>::iterator dueTask() {
-    const auto now = Clock::now();
-    auto best = tasks_.end();
-    for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
-      if (it->first <= now && (best == tasks_.end() || it->first < best->first)) best = it;
-    }
-    return best;
-  }
-
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Entry> tasks_;
+  std::deque<std::pair<Clock::time_point, Task>> tasks_;
 };
 
 }  // namespace quorvel::testing

@@ -1,13 +1,31 @@
-// Builds a recording controller on fakes: a virtual-clock main queue, scripted permissions,
-// recognisers, microphone, web view and tray, and the real polisher and stores in a temporary
-// home whose HTTP client answers only when the test says so.
+// Scenes for the recording controller: the controller on fakes (a virtual-clock main queue,
+// scripted permissions, recognisers, microphone, web view and tray, and the real polisher and
+// stores in a temporary home whose HTTP client answers only when told), driven by one line of
+// steps per case, separated by " | ". After an action (not after a check) the main queue runs
+// until nothing is due now, unless its verb ends in "!".
+//   actions: start, stop [mode], send <json>, edit, editstop, partial|final|fail <text> (to the
+//     newest task; "#n final ..." to the n-th), late <text> (a final sent even after a cancel),
+//     lateerror <text>, backlog <seconds>, push, threadpush, nopush, advance <seconds>, run,
+//     reply <text> (polished text for the oldest request), workerreply <text> (the same from
+//     another thread), httpfail <why>, httpreply <status> <body>, httptimeout, lose <why>,
+//     micfail <why>, micok, hold, answer, locale <id>, support <id>, config <json>, new, gone,
+//     noview, noapp, hotkey, unavailable, diskfull, evalfail <error>,
+//     speech|microphone ask|refuse|denied|restricted|granted, holdanswers, answers (from a
+//     thread), mark (the checks below look only at what comes after it)
+//   checks: page <text> (a page call after the last one matched holds it; "=<text>" is it),
+//     nopage <text> (none after it does), quiet (no page call after it), log <text>,
+//     nolog <text>, tray <a,b,...> and mic <a,b,...> (exactly the calls since their last
+//     check), nomic <text>, state recording|waiting|idle, sent <n>, pending <n>,
+//     usage <chars> <sessions>, buffers <n>, ended <n> (endAudio calls), cancelled <0|1>,
+//     history <text|none>, body <text> (of the last request), wavbytes <n>, prompts <a,b>,
+//     stored <locale>, configholds <text>, recognizer <locale> <tasks|none>
 #pragma once
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -23,32 +41,15 @@
 #include "fakes/temp_home.h"
 #include "platform/file_system.h"
 #include "speech/audio_engine.h"
-#include "web/page_calls.h"
 
 namespace quorvel::testing {
 
-// Page calls written out in full, for messages and texts that need no escaping.
-inline std::string errorCall(const std::string& message) {
-  return "console.error('[Native] " + message + "'); alert('" + message + "');";
-}
-inline std::string speechEvent(const std::string& text) {
-  return "window.dispatchEvent(new CustomEvent('speech_result', {detail: '" + text + "'}))";
-}
-inline std::string rawCall(const std::string& raw, const std::string& mode) {
-  return "if(typeof showRawAndStartPolish==='function'){showRawAndStartPolish('" + raw + "','" +
-         mode + "');}";
-}
-inline std::string resultCall(const std::string& raw, const std::string& polished,
-                              const std::string& mode, const std::string& notPolished = "") {
-  std::string reason = notPolished.empty() ? "" : ", '" + notPolished + "'";
-  return "updateResult('" + raw + "', '" + polished + "', '" + mode + "'" + reason + ");";
-}
-// Its bytes are checked where it is built; here it only matters that the engine sends it.
-inline const std::string& noSpeechResetScript() {
-  return page::noSpeechReset();
-}
+struct Scene {
+  const char* name;
+  const char* steps;
+};
 
-class EngineHarness : public ::testing::Test {
+class EngineScript : public ::testing::TestWithParam<Scene> {
  protected:
   TempHome home;
   FakeMainQueue queue;
@@ -57,17 +58,18 @@ class EngineHarness : public ::testing::Test {
   FixedCalendar calendar{"2026-12-06"};
   FakePermissionProvider permissions;
   FakeSpeechRecognizerFactory recognizers{queue};
-  bool englishSupported = (recognizers.support("en-US"), true);
   FakeAudioInput microphone;
-  FailingFileSystem disk{localFileSystem()};  // disk.failWrites: a full disk
+  FailingFileSystem disk{localFileSystem()};
   DeepSeekPolisher polisher{home, disk, http, console};
   HistoryStore history{home, disk};
   UsageStore usage{home, disk, calendar};
   std::shared_ptr<FakeScriptEvaluator> webView = std::make_shared<FakeScriptEvaluator>(queue);
   std::shared_ptr<FakeAppController> app = std::make_shared<FakeAppController>();
   std::shared_ptr<AudioEngine> engine;
-
-  void SetUp() override { engine = makeEngine(); }
+  size_t pageAt_ = 0, logAt_ = 0, trayAt_ = 0, micAt_ = 0;
+  bool checking_ = false;
+  // Stands in for a task a scene names before there is one: its checks fail, its actions vanish.
+  FakeRecognitionTask none_{queue, std::make_shared<FakeRecognitionRequest>(), [](auto&, auto&) {}};
 
   std::shared_ptr<AudioEngine> makeEngine() {
     auto made = std::make_shared<AudioEngine>(AudioEngineServices{
@@ -77,53 +79,51 @@ class EngineHarness : public ::testing::Test {
     return made;
   }
 
-  void send(const nlohmann::json& body) { engine->userContentControllerDidReceive(body); }
-  void startFromPage() { send({{"action", "start_recording"}}); }
-  void stopFromPage(const std::string& mode) {
-    send({{"action", "stop_recording"}, {"mode", mode}});
-  }
-  // Runs the main queue until nothing is due now.
-  void settle() { queue.runUntilIdle(); }
-
-  // The en-US recogniser the engine made last (the one its sessions use).
-  std::shared_ptr<FakeSpeechRecognizer> english() const { return recognizers.latest("en-US"); }
-
-  // The locale of a recogniser the fake factory made ("" for none).
-  static std::string localeOf(const SpeechRecognizer* recognizer) {
-    auto* fake = dynamic_cast<const FakeSpeechRecognizer*>(recognizer);
-    return fake ? fake->locale : "";
+  // Runs the scene's steps in order.
+  void play(const Scene& scene);
+  void send(const nlohmann::json& body) {
+    if (engine) engine->userContentControllerDidReceive(body);
   }
 
-  std::shared_ptr<FakeRecognitionTask> lastTask() const {
-    auto recognizer = english();
-    return !recognizer || recognizer->tasks.empty() ? nullptr : recognizer->tasks.back();
+  static std::string joined(const std::vector<std::string>& all, size_t from) {
+    std::string out;
+    for (size_t i = from; i < all.size(); ++i) out += (i > from ? "," : "") + all[i];
+    return out;
   }
-
-  // Starts a session from the page with both permissions granted and clears the records.
-  std::shared_ptr<FakeRecognitionTask> recording() {
-    startFromPage();
-    settle();
-    clearRecords();
-    return lastTask();
+  // The first entry from `from` on that holds `text`, or all.size().
+  // An argument that starts with "=" is the whole entry.
+  static size_t find(const std::vector<std::string>& all, size_t from, const std::string& text) {
+    auto holds = [&](const std::string& entry) {
+      return text[0] == '=' ? entry == text.substr(1) : entry.find(text) != std::string::npos;
+    };
+    while (from < all.size() && !holds(all[from])) ++from;
+    return from;
   }
-
-  void clearRecords() {
-    webView->clear();
-    app->calls.clear();
-    console.clear();
-    microphone.log.clear();
+  void expectFound(const std::vector<std::string>& all, size_t& at, const std::string& text) {
+    size_t found = find(all, at, text);
+    EXPECT_LT(found, all.size()) << "not found after " << at << " in:\n" << joined(all, 0);
+    if (found < all.size()) at = found + 1;
   }
-
-  // Answers the oldest pending chat request with a polished text.
-  void polishReply(const std::string& content) {
-    http.reply(0, 200, nlohmann::json{{"choices", {{{"message", {{"content", content}}}}}}}.dump());
+  void act(const std::string& verb, const std::string& arg, FakeRecognitionTask* task);
+  template <class Actual, class Expected>
+  static void same(const Actual& actual, const Expected& expected) {
+    EXPECT_EQ(actual, expected);
   }
-
-  nlohmann::json usageRecord() const { return usage.load(); }
-  // The dashboard update that follows a counted session, as the page gets it now.
-  std::string usageCall() const { return page::refreshUsage(usage.loadRaw().value_or("")); }
-
-  std::vector<std::string> lines() const { return console.lines(); }
 };
 
+inline std::string sceneName(const ::testing::TestParamInfo<Scene>& info) {
+  return info.param.name;
+}
+
 }  // namespace quorvel::testing
+
+// One table of scenes for one source file's behaviour.
+#define ENGINE_SCENES(Suite, ...)                                                         \
+  namespace quorvel::testing {                                                            \
+  class Suite : public EngineScript {};                                                   \
+  TEST_P(Suite, plays) {                                                                  \
+    play(GetParam());                                                                     \
+  }                                                                                       \
+  INSTANTIATE_TEST_SUITE_P(, Suite, ::testing::ValuesIn(std::vector<Scene>{__VA_ARGS__}), \
+                           sceneName);                                                    \
+  }

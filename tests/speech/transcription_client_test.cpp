@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
+#include <memory>
 
 #include "fakes/loopback_http_server.h"
 #include "fakes/recording_console.h"
@@ -18,32 +18,7 @@ namespace {
 using namespace quorvel::testing;
 using Reply = LoopbackHttpServer::Reply;
 
-// Catches the one call of a transcription completion, from whatever thread.
-class Outcome {
- public:
-  TranscriptionCompletion completion() {
-    return [this](std::optional<std::string> text, std::optional<std::string> failure) {
-      std::lock_guard lock(mutex_);
-      ++calls;
-      this->text = std::move(text);
-      this->failure = std::move(failure);
-      called_.notify_all();
-    };
-  }
-  bool wait() {
-    std::unique_lock lock(mutex_);
-    return called_.wait_for(lock, std::chrono::seconds(20), [&] { return calls > 0; });
-  }
-  int calls = 0;
-  std::optional<std::string> text;
-  std::optional<std::string> failure;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable called_;
-};
-
-uint32_t le(const std::string& bytes, size_t at, int width) {
+uint32_t le(const std::string& bytes, uint32_t at, int width) {
   uint32_t value = 0;
   for (int i = width - 1; i >= 0; --i)
     value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
@@ -67,12 +42,17 @@ class TranscriptionClientTest : public ::testing::Test {
     return audio;
   }
 
-  Outcome& transcribe(const AudioAccumulator& audio, const std::string& locale = "en-US") {
-    auto settings = client.settings();
-    EXPECT_TRUE(settings);
-    client.transcribe(*settings, audio, locale, outcome.completion());
-    EXPECT_TRUE(outcome.wait());
-    return outcome;
+  // The completion's text and failure. It may come once only: a second call would throw.
+  using Outcome = std::pair<std::optional<std::string>, std::optional<std::string>>;
+  Outcome transcribe(const AudioAccumulator& audio, const std::string& locale = "en-US") {
+    auto outcome = std::make_shared<std::promise<Outcome>>();
+    auto future = outcome->get_future();
+    client.transcribe(*client.settings(), audio, locale, [outcome](auto text, auto failure) {
+      outcome->set_value({std::move(text), std::move(failure)});
+    });
+    if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+      return {"<none>", {}};
+    return future.get();
   }
 
   LoopbackHttpServer server;
@@ -81,7 +61,6 @@ class TranscriptionClientTest : public ::testing::Test {
   RecordingConsole console;
   DeepSeekPolisher polisher{home, localFileSystem(), http, console};
   TranscriptionClient client{polisher, http, console};
-  Outcome outcome;
 };
 
 TEST_F(TranscriptionClientTest, posts_a_wav_file_with_model_language_and_bearer_key_as_multipart) {
@@ -90,62 +69,51 @@ TEST_F(TranscriptionClientTest, posts_a_wav_file_with_model_language_and_bearer_
              {"transcription_model", "large-v3"}});
   server.script({200, R"({"text":"  你好，世界。\n"})"});
   // Longer than one 30-second storage chunk, ending in a part-filled block.
-  const size_t samples = 31 * 16000 + 123;
-  auto& result = transcribe(capture(samples), "zh-Hans");
-
-  EXPECT_EQ(result.text, "你好，世界。");
+  const uint32_t samples = 31 * 16000 + 123;
+  EXPECT_EQ(transcribe(capture(samples), "zh-Hans").first, "你好，世界。");
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);
   const auto& request = requests[0];
   EXPECT_EQ(request.path, "/v1/audio/transcriptions");
   EXPECT_EQ(request.header("Authorization"), "Bearer sk-transcribe");
   EXPECT_EQ(request.header("Content-Type").rfind("multipart/form-data; boundary=", 0), 0u);
-  auto field = [&](const std::string& name) {
-    auto it = request.parts.find(name);
-    return it == request.parts.end() ? std::string("(missing)") : it->second.content;
-  };
-  EXPECT_EQ(field("model"), "large-v3");
-  EXPECT_EQ(field("language"), "zh");
-  EXPECT_EQ(field("response_format"), "json");
-
+  for (auto [name, value] :
+       {std::pair{"model", "large-v3"}, {"language", "zh"}, {"response_format", "json"}}) {
+    EXPECT_EQ(request.parts.count(name) ? request.parts.find(name)->second.content : "", value);
+  }
   ASSERT_EQ(request.parts.count("file"), 1u);
   const auto& file = request.parts.find("file")->second;
-  EXPECT_EQ(file.filename, "audio.wav");
-  EXPECT_EQ(file.content_type, "audio/wav");
+  EXPECT_EQ(file.filename + " " + file.content_type, "audio.wav audio/wav");
   const std::string& wav = file.content;
   ASSERT_EQ(wav.size(), 44 + 2 * samples);
-  EXPECT_EQ(wav.substr(0, 4), "RIFF");
-  EXPECT_EQ(le(wav, 4, 4), wav.size() - 8);
-  EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
-  EXPECT_EQ(le(wav, 16, 4), 16u);
-  EXPECT_EQ(le(wav, 20, 2), 1u);      // PCM
-  EXPECT_EQ(le(wav, 22, 2), 1u);      // mono
-  EXPECT_EQ(le(wav, 24, 4), 16000u);  // samples per second
-  EXPECT_EQ(le(wav, 28, 4), 32000u);  // bytes per second
-  EXPECT_EQ(le(wav, 32, 2), 2u);
-  EXPECT_EQ(le(wav, 34, 2), 16u);
-  EXPECT_EQ(wav.substr(36, 4), "data");
-  EXPECT_EQ(le(wav, 40, 4), 2 * samples);
-  for (size_t i : {size_t{0}, size_t{4095}, size_t{30 * 16000}, samples - 1}) {
-    EXPECT_EQ(static_cast<int16_t>(le(wav, 44 + 2 * i, 2)), static_cast<int16_t>(i % 30011))
-        << "sample " << i;
+  EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8) + wav.substr(36, 4), "RIFFWAVEfmt data");
+  // Sizes, PCM, mono, 16 kHz, 32000 bytes a second, 2 bytes a frame, 16 bits; then samples.
+  for (auto [at, width, value] : {std::tuple{4, 4, 36 + 2 * samples},
+                                  {16, 4, 16u},
+                                  {20, 2, 1u},
+                                  {22, 2, 1u},
+                                  {24, 4, 16000u},
+                                  {28, 4, 32000u},
+                                  {32, 2, 2u},
+                                  {34, 2, 16u},
+                                  {40, 4, 2 * samples}}) {
+    EXPECT_EQ(le(wav, at, width), value) << "at " << at;
+  }
+  for (uint32_t i : {0u, 4095u, 30u * 16000, samples - 1}) {
+    EXPECT_EQ(le(wav, 44 + 2 * i, 2), i % 30011) << "sample " << i;
   }
   for (const auto& line : console.lines()) EXPECT_EQ(line.find("sk-transcribe"), std::string::npos);
 }
 
 TEST_F(TranscriptionClientTest, language_is_the_two_letter_code_of_the_locale_or_left_out) {
-  struct Row {
-    std::string locale, language;
-  };
-  for (const Row& row : std::vector<Row>{{"en-US", "en"},
-                                         {"zh-Hans", "zh"},
-                                         {"zh-HK", "zh"},
-                                         {"pt_BR", "pt"},
-                                         {"FR", "fr"},
-                                         {"", ""},
-                                         {"yue-HK", ""},
-                                         {"e1-US", ""}}) {
-    EXPECT_EQ(TranscriptionClient::languageOf(row.locale), row.language) << row.locale;
+  for (auto [locale, language] : {std::pair{"en-US", "en"},
+                                  {"zh-Hans", "zh"},
+                                  {"pt_BR", "pt"},
+                                  {"FR", "fr"},
+                                  {"", ""},
+                                  {"yue-HK", ""},
+                                  {"e1-US", ""}}) {
+    EXPECT_EQ(TranscriptionClient::languageOf(locale), language) << locale;
   }
   configure({{"transcription_url", server.url("/t")}});
   server.script({200, R"({"text":"x"})"});
@@ -158,60 +126,29 @@ TEST_F(TranscriptionClientTest, language_is_the_two_letter_code_of_the_locale_or
 
 TEST_F(TranscriptionClientTest, each_failure_gives_a_reason_and_a_transcription_line) {
   struct Row {
-    const char* name;
     nlohmann::json config;  // merged over a working loopback configuration
     std::optional<Reply> reply;
     size_t maxFileBytes;
-    bool sent;
-    std::string line;  // start of the last console line
+    std::string line;  // start of the last console line; the request was sent when a reply is
   };
   const size_t big = AudioAccumulator::kMaxFileBytes;
-  const std::vector<Row> rows = {
-      {"status not 2xx",
-       {},
-       Reply{500, R"({"text":"hello"})"},
-       big,
-       true,
-       "[Transcription] server answered with status 500"},
-      {"text not a string",
-       {},
-       Reply{200, R"({"text":7})"},
-       big,
-       true,
-       "[Transcription] reply holds no string \"text\""},
-      {"body not json",
-       {},
-       Reply{200, "hello"},
-       big,
-       true,
-       "[Transcription] reply holds no string \"text\""},
-      {"refused",
-       {{"transcription_url", "http://127.0.0.1:" + std::to_string(closedPort()) + "/t"}},
-       std::nullopt,
-       big,
-       false,
-       "[Transcription] request failed: "},
-      {"http to another host",
-       {{"transcription_url", "http://example.com/t"}},
-       std::nullopt,
-       big,
-       false,
-       "[Transcription] request not sent to http://example.com/t"},
-      {"key with a line break",
-       {{"transcription_api_key", "sk-transcribe\r\nX: y"}},
-       std::nullopt,
-       big,
-       false,
-       "[Transcription] transcription_api_key in config.json is malformed"},
-      {"over the size limit",
-       {},
-       std::nullopt,
-       1000,
-       false,
-       "[Transcription] recording is over the 25 MB upload limit"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/t";
+  for (const Row& row : std::vector<Row>{
+           {{}, Reply{500, R"({"text":"hello"})"}, big, "server answered with status 500"},
+           {{}, Reply{200, R"({"text":7})"}, big, "reply holds no string \"text\""},
+           {{}, Reply{200, "hello"}, big, "reply holds no string \"text\""},
+           {{{"transcription_url", refused}}, {}, big, "request failed: "},
+           {{{"transcription_url", "http://example.com/t"}},
+            {},
+            big,
+            "request not sent to http://example.com/t"},
+           {{{"transcription_api_key", "sk-transcribe\r\nX: y"}},
+            {},
+            big,
+            "transcription_api_key in config.json is malformed"},
+           {{}, {}, 1000, "recording is over the 25 MB upload limit"},
+       }) {
+    SCOPED_TRACE(row.line);
     nlohmann::json config = {{"transcription_url", server.url("/t")},
                              {"transcription_api_key", "sk-transcribe"}};
     if (row.config.is_object()) config.update(row.config);
@@ -219,18 +156,13 @@ TEST_F(TranscriptionClientTest, each_failure_gives_a_reason_and_a_transcription_
     if (row.reply) server.script(*row.reply);
     size_t before = server.requests().size();
     console.clear();
-    Outcome probe;
-    client.transcribe(*client.settings(), capture(4000, row.maxFileBytes), "en-US",
-                      probe.completion());
-    ASSERT_TRUE(probe.wait());
-    EXPECT_EQ(probe.calls, 1);
-    EXPECT_FALSE(probe.text);
-    EXPECT_TRUE(probe.failure && !probe.failure->empty());
-    EXPECT_EQ(server.requests().size(), before + (row.sent ? 1 : 0));
+    auto [text, failure] = transcribe(capture(4000, row.maxFileBytes));
+    EXPECT_FALSE(text);
+    EXPECT_TRUE(failure && !failure->empty());
+    EXPECT_EQ(server.requests().size(), before + (row.reply ? 1 : 0));
     ASSERT_FALSE(console.lines().empty());
-    EXPECT_EQ(console.lines().back().rfind(row.line, 0), 0u) << console.lines().back();
-    for (const auto& line : console.lines())
-      EXPECT_EQ(line.find("sk-transcribe"), std::string::npos);
+    EXPECT_EQ(console.lines().back().rfind("[Transcription] " + row.line, 0), 0u);
+    for (const auto& line : console.lines()) EXPECT_EQ(line.find("sk-transcribe"), line.npos);
   }
 }
 

@@ -82,29 +82,7 @@ bool looksLikeAcousticModel(const fs::path& folder) {
   return true;
 }
 
-}  // namespace
-
-std::vector<std::string> sphinxModelNames(const std::string& localeIdentifier) {
-  std::vector<std::string> names;
-  if (!safeIdentifier(localeIdentifier)) return names;
-  std::string id = localeIdentifier;
-  for (;;) {
-    std::string dashed = id;
-    std::replace(dashed.begin(), dashed.end(), '_', '-');
-    std::string underscored = id;
-    std::replace(underscored.begin(), underscored.end(), '-', '_');
-    addOnce(names, id);
-    addOnce(names, asciiLowerCase(dashed));
-    addOnce(names, dashed);
-    addOnce(names, underscored);
-    addOnce(names, asciiLowerCase(underscored));
-    size_t cut = id.find_last_of("-_");
-    if (cut == std::string::npos) break;
-    id.resize(cut);
-  }
-  return names;
-}
-
+// The model in one folder, or none when a part is missing.
 std::optional<SphinxModel> sphinxModelIn(const std::string& folder) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) return std::nullopt;
@@ -126,6 +104,29 @@ std::optional<SphinxModel> sphinxModelIn(const std::string& folder) {
     return std::nullopt;
   }
   return model;
+}
+
+}  // namespace
+
+std::vector<std::string> sphinxModelNames(const std::string& localeIdentifier) {
+  std::vector<std::string> names;
+  if (!safeIdentifier(localeIdentifier)) return names;
+  std::string id = localeIdentifier;
+  for (;;) {
+    std::string dashed = id;
+    std::replace(dashed.begin(), dashed.end(), '_', '-');
+    std::string underscored = id;
+    std::replace(underscored.begin(), underscored.end(), '-', '_');
+    addOnce(names, id);
+    addOnce(names, asciiLowerCase(dashed));
+    addOnce(names, dashed);
+    addOnce(names, underscored);
+    addOnce(names, asciiLowerCase(underscored));
+    size_t cut = id.find_last_of("-_");
+    if (cut == std::string::npos) break;
+    id.resize(cut);
+  }
+  return names;
 }
 
 std::optional<SphinxModel> findSphinxModel(const std::string& localeIdentifier,

@@ -28,9 +28,6 @@ struct SphinxModel {
 // "ja". Empty for identifiers that could escape the model folders ("..", "/").
 std::vector<std::string> sphinxModelNames(const std::string& localeIdentifier);
 
-// The model in one folder, or none when a part is missing.
-std::optional<SphinxModel> sphinxModelIn(const std::string& folder);
-
 // The first complete model for the identifier under the given roots, searched in order.
 std::optional<SphinxModel> findSphinxModel(const std::string& localeIdentifier,
                                            const std::vector<std::string>& roots);

@@ -183,10 +183,6 @@ uint64_t PocketSphinxRequest::processedSamples() const {
   return audio_->processed.load(std::memory_order_acquire);
 }
 
-uint64_t PocketSphinxRequest::droppedSamples() const {
-  return audio_->dropped.load(std::memory_order_relaxed);
-}
-
 PocketSphinxRecognizer::PocketSphinxRecognizer(MainQueue& mainQueue, SphinxModel model)
     : mainQueue_(mainQueue), model_(std::move(model)) {
   // No log file (its configuration dumps go there), but the logger for what matters.
@@ -256,7 +252,6 @@ std::unique_ptr<SphinxDecoder> PocketSphinxRecognizer::takeDecoder() {
     }
   }
   auto decoder = std::make_unique<SphinxDecoder>(model_);
-  decodersLoaded_.fetch_add(1, std::memory_order_relaxed);
   if (!decoder->loaded()) {
     loadFailed_.store(true, std::memory_order_release);
     return nullptr;
@@ -383,13 +378,9 @@ PocketSphinxRecognizerFactory::PocketSphinxRecognizerFactory(MainQueue& mainQueu
                                                              std::string systemModelDir)
     : mainQueue_(mainQueue), home_(home), systemModelDir_(std::move(systemModelDir)) {}
 
-std::vector<std::string> PocketSphinxRecognizerFactory::modelRoots() const {
-  return {home_.appFolder() + "/models", systemModelDir_};
-}
-
 std::shared_ptr<SpeechRecognizer> PocketSphinxRecognizerFactory::recognizerFor(
     const std::string& localeIdentifier) {
-  auto model = findSphinxModel(localeIdentifier, modelRoots());
+  auto model = findSphinxModel(localeIdentifier, {home_.appFolder() + "/models", systemModelDir_});
   if (!model) return nullptr;
   return std::make_shared<PocketSphinxRecognizer>(mainQueue_, std::move(*model));
 }

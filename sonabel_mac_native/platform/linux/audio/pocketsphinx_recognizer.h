@@ -50,7 +50,6 @@ class PocketSphinxRequest final : public RecognitionRequest {
   void append(const AudioBuffer& buffer) override;
   void endAudio() override;
 
-  uint64_t droppedSamples() const;
   // Samples the task's decoder has taken in so far.
   uint64_t processedSamples() const;
   const std::shared_ptr<SphinxAudio>& audio() const { return audio_; }
@@ -69,11 +68,6 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
   std::shared_ptr<RecognitionRequest> makeRequest() override;
   std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                    ResultHandler handler) override;
-
-  const SphinxModel& model() const { return model_; }
-
-  // Decoders loaded so far: each costs about half a second and tens of megabytes.
-  size_t decodersLoaded() const { return decodersLoaded_.load(std::memory_order_relaxed); }
 
   // Waits, at most `bound`, until no task of this recogniser is decoding or waiting for audio.
   // Returns whether that happened.
@@ -99,7 +93,6 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
   const SphinxModel model_;
   std::atomic<bool> loadFailed_{false};
   std::atomic<bool> shuttingDown_{false};
-  std::atomic<size_t> decodersLoaded_{0};
   std::mutex poolMutex_;
   std::vector<std::unique_ptr<SphinxDecoder>> pool_;
   std::vector<Worker> workers_;  // main thread only
@@ -116,8 +109,6 @@ class PocketSphinxRecognizerFactory final : public SpeechRecognizerFactory {
                                 std::string systemModelDir = kSystemSphinxModelDir);
 
   std::shared_ptr<SpeechRecognizer> recognizerFor(const std::string& localeIdentifier) override;
-
-  std::vector<std::string> modelRoots() const;
 
  private:
   MainQueue& mainQueue_;

@@ -1,7 +1,8 @@
-// Tests that play into the test session's null sink "vmic" and listen to its monitor run one
-// at a time, also under a parallel ctest: each holds this lock (a file lock in the session's
-// private PulseAudio folder) while it plays and listens. Any test that plays into vmic should
-// take it too. Player plays a recording into vmic.
+// The test session's sound server (scripts/with-test-session) for tests and benchmarks that
+// record for real. Tests that play into the null sink "vmic" and listen to its monitor run one
+// at a time, also under a parallel ctest: each holds MicrophoneLock (a file lock in the
+// session's private PulseAudio folder) while it plays and listens. Player plays a recording
+// into vmic; startAndWait starts an input and waits, bounded, for its answer.
 #pragma once
 
 #include <fcntl.h>
@@ -10,13 +11,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/speech.h"
 
 extern char** environ;
 
 namespace quorvel::testing {
+
+inline bool pulseSession() {
+  const char* flag = std::getenv("QUORVEL_TEST_PULSE");
+  return flag && std::string(flag) == "1";
+}
 
 class MicrophoneLock {
  public:
@@ -63,5 +75,18 @@ class Player {
   pid_t pid_ = -1;
   bool ok_ = false;
 };
+
+inline std::optional<std::string> startAndWait(
+    AudioInput& input, AudioInput::LossHandler lost = [](std::string) {}) {
+  auto answer = std::make_shared<std::promise<std::optional<std::string>>>();
+  auto answered = answer->get_future();
+  input.start([answer](std::optional<std::string> error) { answer->set_value(std::move(error)); },
+              std::move(lost));
+  if (answered.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    input.stop();
+    return "no answer to the start within a minute";
+  }
+  return answered.get();
+}
 
 }  // namespace quorvel::testing
