@@ -111,7 +111,16 @@ void AppDelegate::registerGlobalHotkey() {
 
 void AppDelegate::handleHotkeyAction() {
   if (!webViewController_ || !webViewController_->hasRecorder()) return;
-  if (!isPopoverShown()) showPopover();
+  const bool popoverWasShown = isPopoverShown();
+  if (webViewController_->isRecording()) {
+    if (hotKeyDictation_ == HotKeyDictation::Started) hotKeyDictation_ = HotKeyDictation::Stopped;
+  } else {
+    // The window to paste into is the one that has the focus before the popover takes it.
+    const bool intoActiveApp = !popoverWasShown && services_.paster && pastesIntoActiveApp() &&
+                               services_.paster->noteFocus();
+    hotKeyDictation_ = intoActiveApp ? HotKeyDictation::Started : HotKeyDictation::Idle;
+  }
+  if (!popoverWasShown) showPopover();
   // Only the toggle: the page decides whether it starts or stops anything, and the recording
   // controller shows the badge once capture has really started and takes it away at delivery.
   webViewController_->toggleRecordingFromHotkey();
@@ -156,6 +165,10 @@ MenuModel AppDelegate::buildContextMenu() {
                               act(&AppDelegate::toggleStartAtLogin));
   login.checkable = true;
   menu.push_back(std::move(login));
+  MenuItem paste = actionItem(kPasteMenuTitle, pastesIntoActiveApp(),
+                              act(&AppDelegate::togglePasteIntoActiveApp));
+  paste.checkable = true;
+  menu.push_back(std::move(paste));
   menu.push_back(separatorItem());
   menu.push_back(actionItem(kAboutMenuTitle, false, act(&AppDelegate::showAbout)));
   menu.push_back(separatorItem());
@@ -272,6 +285,36 @@ void AppDelegate::toggleStartAtLogin() {
     services_.console.line(enable ? "[Quorvel] Could not set Quorvel to start at login"
                                   : "[Quorvel] Could not stop Quorvel from starting at login");
   }
+}
+
+bool AppDelegate::pastesIntoActiveApp() const {
+  auto config = services_.polisher.readConfig();
+  auto found = config.find(kPasteConfigKey);
+  return found != config.end() && found->is_boolean() && found->get<bool>();
+}
+
+void AppDelegate::togglePasteIntoActiveApp() {
+  services_.polisher.updateConfig(kPasteConfigKey, !pastesIntoActiveApp());
+}
+
+void AppDelegate::dictationDelivered(const std::string& text) {
+  const bool fromHotKey = hotKeyDictation_ == HotKeyDictation::Stopped;
+  hotKeyDictation_ = HotKeyDictation::Idle;
+  if (!fromHotKey || text.empty() || !services_.paster || !pastesIntoActiveApp()) return;
+  // The hot key opened the popover, which took the focus: closing it hands the focus back.
+  std::weak_ptr<AppDelegate> self = weak_from_this();
+  Console& console = services_.console;
+  services_.paster->paste(
+      text,
+      [self] {
+        if (auto strong = self.lock()) strong->closePopover();
+      },
+      [&console](PasteOutcome outcome) {
+        if (outcome == PasteOutcome::Copied) console.line(kCopiedLine);
+        if (outcome == PasteOutcome::Failed) {
+          console.line("[Paste] Could not put the text on the clipboard");
+        }
+      });
 }
 
 void AppDelegate::showAbout() {

@@ -20,6 +20,7 @@
 #include "platform/main_queue.h"
 #include "platform/popover.h"
 #include "platform/status_item.h"
+#include "platform/text_paster.h"
 #include "polish/deepseek_polisher.h"
 #include "web/page_host.h"
 
@@ -37,6 +38,9 @@ inline constexpr int kPopoverHeight = 420;
 inline constexpr double kSameClickWindowSeconds = 0.5;
 // How long after launch the page is set up.
 inline constexpr double kPageSetUpDelaySeconds = 0.05;
+inline constexpr const char* kPasteMenuTitle = "Paste into Active App";
+inline constexpr const char* kPasteConfigKey = "paste_into_active_app";
+inline constexpr const char* kCopiedLine = "[Paste] Copied — press Ctrl+V to paste";
 inline constexpr const char* kNoTrayLine =
     "[Tray] No system tray found, so Quorvel is shown as a window; after closing it, run "
     "\"quorvel --show\" or start Quorvel again to bring it back";
@@ -52,6 +56,7 @@ struct AppDelegateServices {
   Console& console;
   const DeepSeekPolisher& polisher;
   LoginItem& loginItem;
+  TextPaster* paster = nullptr;  // none where nothing can be pasted into other applications
 };
 
 class AppDelegate final : public AppControllerPort,
@@ -75,11 +80,14 @@ class AppDelegate final : public AppControllerPort,
   void showPopover() override;
   void closePopover() override;
   bool isPopoverShown() const override;
+  // Pastes a hot-key dictation's result into the application it was dictated in.
+  void dictationDelivered(const std::string& text) override;
   void setLanguageAndLocale(const LanguageOption& option);
   void setThemeLight();
   void setThemeDark();
   void saveTheme(const std::string& theme);
   void toggleStartAtLogin();
+  void togglePasteIntoActiveApp();
   void showAbout();
   void quitApp();
 
@@ -92,6 +100,7 @@ class AppDelegate final : public AppControllerPort,
   enum class SameClick { Nothing, ClosedElsewhere, OpenedFromTray };
   void rememberClick(SameClick kind);
   void clickedElsewhere();
+  bool pastesIntoActiveApp() const;
 
   AppDelegateServices services_;
   std::shared_ptr<StatusItem> statusItem_;
@@ -101,6 +110,10 @@ class AppDelegate final : public AppControllerPort,
   bool windowed_ = false;
   SameClick sameClick_ = SameClick::Nothing;
   uint64_t sameClickGeneration_ = 0;
+  // A dictation whose result goes to the application that had the focus: started with the hot
+  // key while the popover was closed (Started), then stopped with the hot key (Stopped).
+  enum class HotKeyDictation { Idle, Started, Stopped };
+  HotKeyDictation hotKeyDictation_ = HotKeyDictation::Idle;
 };
 
 }  // namespace quorvel

@@ -21,6 +21,7 @@
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 #include "platform/linux/audio/pulse_audio_input.h"
 #include "platform/linux/desktop/desktop_application.h"
+#include "platform/linux/desktop/desktop_text_paster.h"
 #include "platform/linux/desktop/glib_main_queue.h"
 #include "platform/linux/desktop/popover_window.h"
 #include "platform/linux/desktop/portal_global_shortcuts.h"
@@ -147,6 +148,9 @@ int QuorvelApp::main(int argc, char** argv) {
     hotKey = std::make_unique<PortalGlobalShortcuts>();
   }
   X11ClickMonitor clicks;
+  DesktopTextPaster paster(GDK_IS_X11_DISPLAY(gdk_display_get_default())
+                               ? x11PasteKeystrokes()
+                               : waylandPasteKeystrokes());
 
   AudioEngineServices engine{mainQueue, recognizers, permissions, microphone,
                              polisher,  history,     usage,       console};
@@ -166,6 +170,7 @@ int QuorvelApp::main(int argc, char** argv) {
       .console = console,
       .polisher = polisher,
       .loginItem = loginItem,
+      .paster = &paster,
   });
 
   application.setRequestHandler([&mainQueue, delegate](LaunchRequest later) {

@@ -19,6 +19,9 @@ class AppControllerPort {
   // performClose: hides the popover when it is shown, harmless otherwise.
   virtual void closePopover() = 0;
   virtual bool isPopoverShown() const = 0;
+  // A dictation's result has been handed to the page: the polished text (the transcript when
+  // polishing failed), or "" when nothing was said. Optional.
+  virtual void dictationDelivered(const std::string& text) { (void)text; }
 };
 
 }  // namespace quorvel

@@ -49,7 +49,7 @@ std::string DeepSeekPolisher::getDeviceID() const {
   return fresh;
 }
 
-void DeepSeekPolisher::updateConfig(const std::string& key, const std::string& value) const {
+void DeepSeekPolisher::updateConfig(const std::string& key, const nlohmann::json& value) const {
   JsonObjectFile file(files_, configFile_, kPrivateFileMode);
   auto loaded = file.load();
   loaded.object[key] = value;

@@ -60,7 +60,7 @@ class DeepSeekPolisher {
   nlohmann::json readConfig() const;  // always an object
   std::optional<std::string> getAPIKey() const;
   std::string getDeviceID() const;
-  void updateConfig(const std::string& key, const std::string& value) const;
+  void updateConfig(const std::string& key, const nlohmann::json& value) const;
 
   void polish(const std::string& text, const std::string& mode, ChatCompletion completion) const;
   void edit(const std::string& text, const std::string& instruction,

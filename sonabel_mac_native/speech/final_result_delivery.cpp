@@ -28,6 +28,7 @@ void AudioEngine::deliverFinalResult() {
     recognitionTask_.reset();
     recognitionRequest_.reset();
     sessionRecognizer_.reset();
+    if (auto app = appDelegate_.lock()) app->dictationDelivered("");
     return;
   }
 
@@ -51,9 +52,11 @@ void AudioEngine::deliverFinalResult() {
         // is told.
         std::optional<std::string> reason;
         if (!polished) reason = DeepSeekPolisher::failureReason(error);
-        std::string call = page::updateResult(raw, polished ? *polished : raw, mode, reason);
-        self->services_.mainQueue.async([self, raw, call = std::move(call), deliveredRequest,
-                                         deliveredTask, deliveredRecognizer] {
+        std::string delivered = polished ? *polished : raw;
+        std::string call = page::updateResult(raw, delivered, mode, reason);
+        self->services_.mainQueue.async([self, raw, delivered = std::move(delivered),
+                                         call = std::move(call), deliveredRequest, deliveredTask,
+                                         deliveredRecognizer] {
           reportStoreWrite(
               self->services_.console, "[AudioEngine] ", self->services_.usage.usageFile(),
               self->services_.usage.recordSession(static_cast<int64_t>(countCharacters(raw))));
@@ -79,6 +82,7 @@ void AudioEngine::deliverFinalResult() {
               !self->recognitionRequest_) {
             self->sessionRecognizer_.reset();
           }
+          if (auto app = self->appDelegate_.lock()) app->dictationDelivered(delivered);
         });
       });
 }

@@ -25,6 +25,7 @@ class PageHost {
 
   // The recording controller's side; each is a no-op (false) before loadView.
   virtual bool hasRecorder() const = 0;
+  virtual bool isRecording() const = 0;
   virtual void setSpeechLocale(const std::string& identifier) = 0;
   virtual void toggleRecordingFromHotkey() = 0;
   // The stored speech locale ("en-US" when none is stored).

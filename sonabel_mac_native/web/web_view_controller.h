@@ -39,6 +39,7 @@ class WebViewController final : public PageHost,
   std::shared_ptr<AudioEngine> audioEngine() const { return audioEngine_; }
 
   bool hasRecorder() const override { return audioEngine_ != nullptr; }
+  bool isRecording() const override { return audioEngine_ && audioEngine_->isRecording(); }
   void setSpeechLocale(const std::string& identifier) override;
   void toggleRecordingFromHotkey() override;
   std::string storedSpeechLocale() const override;

@@ -21,6 +21,7 @@ class FakePageHost final : public PageHost {
   void loadView() override { view = std::make_shared<testing::FakeWebView>(); }
   std::shared_ptr<WebView> webView() const override { return view; }
   bool hasRecorder() const override { return view != nullptr; }
+  bool isRecording() const override { return false; }
   void setSpeechLocale(const std::string& identifier) override { locales.push_back(identifier); }
   void toggleRecordingFromHotkey() override { toggleSawPopover.push_back(popoverShown()); }
   std::string storedSpeechLocale() const override { return stored; }
@@ -227,11 +228,11 @@ TEST_F(AppDelegateTest, menu_rows_follow_the_stored_choices_at_every_build) {
   MenuModel menu = item_->rightClick();
   Lines titles;
   for (const auto& item : menu) titles.push_back(item.title);
-  EXPECT_EQ(titles, (Lines{"Language", "Theme", "Start at Login", "", "About Quorvel v1.1.0", "",
-                           "Quit Quorvel"}));
+  EXPECT_EQ(titles, (Lines{"Language", "Theme", "Start at Login", "Paste into Active App", "",
+                           "About Quorvel v1.1.0", "", "Quit Quorvel"}));
   EXPECT_EQ(menu[0].submenu.size(), 17u);
-  EXPECT_TRUE(menu[2].checkable);
-  EXPECT_EQ(menu[6].accelerator, "<Control>q");
+  EXPECT_TRUE(menu[2].checkable && menu[3].checkable);
+  EXPECT_EQ(menu[7].accelerator, "<Control>q");
   const std::pair<std::string, Lines> cases[] = {
       {R"({"theme": "dark"})", {"粵語 (Cantonese)", "Dark"}},
       {R"({"theme": 7})", {"粵語 (Cantonese)", "Light"}},
@@ -278,14 +279,26 @@ TEST_F(AppDelegateTest, start_at_login_about_and_quit_rows) {
   EXPECT_EQ(console_.lines(), Lines{"[Quorvel] Could not stop Quorvel from starting at login"});
 
   MenuModel menu = item_->rightClick();
-  menu[4].action();
+  menu[5].action();
   EXPECT_EQ(application_.alerts, Lines{"Quorvel|" + std::string(kAboutBody) + "|OK"});
   delegate.reset();
-  menu[6].action();  // the controller is gone: nothing happens
+  menu[7].action();  // the controller is gone: nothing happens
   EXPECT_EQ(application_.quits, 0);
   auto again = launch();
-  item_->rightClick()[6].action();
+  item_->rightClick()[7].action();
   EXPECT_EQ(application_.quits, 1);
+}
+
+TEST_F(AppDelegateTest, paste_row_stores_a_boolean_beside_the_other_keys) {
+  home_.put("config.json", R"({"theme": "dark", "paste_into_active_app": "yes"})");
+  auto delegate = launch();
+  for (bool on : {false, true, false}) {
+    MenuItem paste = row(item_->rightClick(), "Paste into Active App");
+    EXPECT_EQ(paste.checked, on);
+    paste.action();
+    EXPECT_EQ(nlohmann::json::parse(*home_.get("config.json")),
+              (nlohmann::json{{"theme", "dark"}, {"paste_into_active_app", !on}}));
+  }
 }
 
 TEST_F(AppDelegateTest, the_recording_side_sets_badge_and_tool_tip_through_the_port) {
