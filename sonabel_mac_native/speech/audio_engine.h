@@ -81,6 +81,8 @@ class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
                       const std::optional<std::string>& error);
 
  private:
+  // Cancels the session's recognition and forgets its text.
+  void dropSession();
   // Evaluates a page call on a later turn of the main queue; skipped without a web view.
   void evaluateLater(std::string script);
   // Queues the badge and tool-tip change for the tray item.

@@ -65,18 +65,22 @@ void AudioEngine::requestPermissionsAndRecord() {
   });
 }
 
-void AudioEngine::startRecording() {
-  avAudioEngine_.stop();
-  avAudioEngine_.removeTap(0);
-  const uint64_t generation = ++captureGeneration_;
-  waitingForFinal_ = false;
-  sessionFailed_ = false;
+void AudioEngine::dropSession() {
   if (recognitionTask_) recognitionTask_->cancel();
   recognitionTask_.reset();
   recognitionRequest_.reset();
   sessionRecognizer_.reset();
   accumulatedText_.clear();
   currentSegmentText_.clear();
+}
+
+void AudioEngine::startRecording() {
+  avAudioEngine_.stop();
+  avAudioEngine_.removeTap(0);
+  const uint64_t generation = ++captureGeneration_;
+  waitingForFinal_ = false;
+  sessionFailed_ = false;
+  dropSession();
   serverWait_.reset();
   serverSettings_ = transcription_.settings();
   keptAudio_ = serverSettings_ ? std::make_shared<AudioAccumulator>(avAudioEngine_.outputFormat(0))
@@ -250,12 +254,7 @@ void AudioEngine::endSession(const std::string& mode) {
     // The last session was delivered already: nothing of it may be delivered or counted a
     // second time, so this stop waits on nothing and ends in the no-speech reset. The audio is
     // left alone, as it may be feeding an edit-instruction capture.
-    if (recognitionTask_) recognitionTask_->cancel();
-    recognitionTask_.reset();
-    recognitionRequest_.reset();
-    sessionRecognizer_.reset();
-    accumulatedText_.clear();
-    currentSegmentText_.clear();
+    dropSession();
   }
   waitingForFinal_ = true;
   services_.console.line("[AudioEngine] recording stopped, waiting for final result...");
