@@ -4,10 +4,8 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
 #include <map>
 #include <mutex>
-#include <utility>
 
 #include "platform/main_queue.h"
 
@@ -18,11 +16,8 @@ class FakeMainQueue final : public MainQueue {
   void async(Task task) override { asyncAfter(0.0, std::move(task)); }
   void asyncAfter(double seconds, Task task) override {
     std::lock_guard lock(mutex_);
-    tasks_.emplace(Key{now_ + (seconds < 0 ? 0.0 : seconds), next_++}, std::move(task));
-  }
-  size_t pending() const {
-    std::lock_guard lock(mutex_);
-    return tasks_.size();
+    // A multimap puts a task after those already due at the same time.
+    tasks_.emplace(now_ + std::max(seconds, 0.0), std::move(task));
   }
 
   // Runs everything due now, including work that due work queues for now. Returns how many
@@ -31,34 +26,23 @@ class FakeMainQueue final : public MainQueue {
 
   // Moves the clock forward, running each task at its own time.
   size_t advance(double seconds, size_t bound = 100000) {
-    double target;
-    {
-      std::lock_guard lock(mutex_);
-      target = now_ + seconds;
-    }
+    std::unique_lock lock(mutex_);
+    const double target = now_ + seconds;
     size_t ran = 0;
-    for (; ran < bound; ++ran) {
-      Task task;
-      {
-        std::lock_guard lock(mutex_);
-        auto it = tasks_.begin();
-        if (it == tasks_.end() || it->first.first > target) break;
-        now_ = std::max(now_, it->first.first);
-        task = std::move(it->second);
-        tasks_.erase(it);
-      }
-      task();
+    for (; ran < bound && !tasks_.empty() && tasks_.begin()->first <= target; ++ran) {
+      auto due = tasks_.extract(tasks_.begin());
+      now_ = due.key();
+      lock.unlock();
+      due.mapped()();
+      lock.lock();
     }
-    std::lock_guard lock(mutex_);
     now_ = std::max(now_, target);
     return ran;
   }
 
  private:
-  using Key = std::pair<double, uint64_t>;
-  mutable std::mutex mutex_;
-  std::map<Key, Task> tasks_;
-  uint64_t next_ = 0;
+  std::mutex mutex_;
+  std::multimap<double, Task> tasks_;
   double now_ = 0.0;
 };
 

@@ -1,8 +1,8 @@
-// A web view that records what the host did to it and evaluates nothing. Tests fire the load
-// and message callbacks by hand, and can make evaluations fail.
+// A web view that records what the host did to it and evaluates nothing. Tests call the load
+// and message handlers the host installed by hand.
 #pragma once
 
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,14 +15,13 @@ class FakeWebView final : public WebView {
   void evaluate(const std::string& script) override { scripts.push_back(script); }
   void evaluate(const std::string& script, Completion done) override {
     scripts.push_back(script);
-    if (done) done(failWith);
+    if (done) done(std::nullopt);
   }
   void addDocumentStartScript(const std::string& source) override {
     startScripts.push_back(source);
   }
   void setMessageHandler(const std::string& name, MessageHandler handler) override {
-    handlerName = name;
-    messageHandler = std::move(handler);
+    handlers[name] = std::move(handler);
   }
   void setTransparentBackground() override { transparent = true; }
   void loadFile(const std::string& path, const std::string& allowedDirectory) override {
@@ -33,20 +32,11 @@ class FakeWebView final : public WebView {
     loadFinished = std::move(handler);
   }
 
-  // The page posting a message (objects only, as the real view) / a main-frame load finishing.
-  void post(const nlohmann::json& body) {
-    if (messageHandler && body.is_object()) messageHandler(body);
-  }
-  void finishLoad() {
-    if (loadFinished) loadFinished();
-  }
-
   std::vector<std::string> scripts, startScripts;
-  std::string handlerName, loaded;
-  MessageHandler messageHandler;
+  std::string loaded;
+  std::map<std::string, MessageHandler> handlers;
   std::function<void()> loadFinished;
   bool transparent = false;
-  std::optional<std::string> failWith;
 };
 
 class FakeWebViewFactory final : public WebViewFactory {

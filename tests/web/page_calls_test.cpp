@@ -1,10 +1,11 @@
-// Page calls built natively and evaluated in WebKitGTK: every text comes back as it went in, with
-// only its carriage returns gone, whatever quotes, escapes and separators it holds.
+// The page calls built natively and the bridge shim, both evaluated in WebKitGTK (in the product
+// page, whose functions the round trip replaces with stand-ins that keep what they are given).
 #include "web/page_calls.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 
 #include "web/harness.h"
 
@@ -12,114 +13,122 @@ namespace quorvel::testing {
 namespace {
 
 using nlohmann::json;
+using namespace std::literals;
 
-// Pieces chosen to break a careless literal: quotes, escapes, line ends and separators, NUL and
-// controls, script look-alikes, and multi-code-point characters.
-const std::vector<std::string> kPieces = {"'",
-                                          "\"",
-                                          "`",
-                                          "\\",
-                                          "\\'",
-                                          "\\\\",
-                                          "\n",
-                                          "\r",
-                                          "\r\n",
-                                          "\t",
-                                          "\xE2\x80\xA8",
-                                          "\xE2\x80\xA9",
-                                          "\\n",
-                                          "\\u0041",
-                                          "\\x41",
-                                          "${x}",
-                                          "</script>",
-                                          "<img src=x onerror=alert(1)>",
-                                          "');window.owned=1;//",
-                                          "'}));",
-                                          std::string("\0", 1),
-                                          "\x01",
-                                          "\x1f",
-                                          "\x7F",
-                                          "\xEF\xBB\xBF",
-                                          "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9",
-                                          "e\xCC\x81",
-                                          "\xE4\xBD\xA0",
-                                          "a",
-                                          " ",
-                                          "{}",
-                                          "/*"};
+// Pieces that break a careless literal, between bars: quotes, escapes, line ends and
+// separators, NUL and controls, script look-alikes, and characters of several code points.
+const std::string kPieces =
+    "'|\"|`|\\|\\'|\\\\|\n|\r|\r\n|\t|\u2028|\u2029|\\n|\\u0041|\\x41|${x}|</script>|<img src=x "
+    "onerror=alert(1)>|');window.owned=1;//|'}));|\0|\x01|\x1f|\x7F|\uFEFF|\U0001F468\u200D"
+    "\U0001F469|e\u0301|\u4F60|a| |{}|/*"s;
 
 std::string randomText(std::mt19937& rng) {
+  static const std::vector<std::string> pieces = [] {
+    std::vector<std::string> out;
+    std::istringstream in(kPieces);
+    for (std::string piece; std::getline(in, piece, '|');) out.push_back(piece);
+    return out;
+  }();
   std::string text;
-  for (int n = rng() % 13; n > 0; --n) text += kPieces[rng() % kPieces.size()];
+  for (int n = rng() % 13; n > 0; --n) text += pieces[rng() % pieces.size()];
   return text;
 }
 
-std::string shown(std::string text) {
-  std::erase(text, '\r');  // the one character the escaping drops
+// The text as the page gets it: carriage returns are the one character the escaping drops (a
+// one-line field drops line feeds as well).
+std::string shown(std::string text, std::string_view dropped = "\r") {
+  std::erase_if(text, [&](char c) { return dropped.find(c) != dropped.npos; });
   return text;
 }
 
 class PageCallsInWebKit : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(page.load(false));
-    // Stand-ins for the page's functions, so each call's values land in one array.
-    page.value(
-        "window.got = []; addEventListener('speech_result', e => got.push(e.detail)); "
-        "window.updateResult = (...a) => got.push(a); window.showRawAndStartPolish = "
-        "(...a) => got.push(a); window.setLanguage = c => got.push(c); window.keep = v => "
-        "got.push(JSON.parse(v)); window.renderHistory = () => got.push(history); "
-        "window.updateUsage = u => got.push(u); let history = null; document.body.innerHTML = "
-        "'<textarea id=editInstruction></textarea>'; 0");
-  }
-  // Evaluates the calls as one script and returns what they delivered.
-  json run(const std::string& script) {
-    const ScriptOutcome outcome = page.evaluate(script + "\n;0");
-    EXPECT_TRUE(outcome.ok) << outcome.error;
-    return page.value("got.splice(0)");
-  }
+  void SetUp() override { ASSERT_TRUE(page.load()); }
   PageHarness page;
 };
 
+// Every text comes back as it went in, with only its carriage returns gone; JSON texts come back
+// whole.
 TEST_F(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_text_call) {
+  page.value(
+      "window.got = []; addEventListener('speech_result', e => got.push(e.detail)); "
+      "window.updateResult = (...a) => got.push(a); window.showRawAndStartPolish = (...a) => "
+      "got.push(a); window.setLanguage = c => got.push(c); window.keep = v => "
+      "got.push(JSON.parse(v)); window.renderHistory = () => got.push(history); "
+      "window.updateUsage = u => got.push(u); window.alert = m => got.push(m); 0");
   std::mt19937 rng(20261206);
   for (int batch = 0; batch < 10; ++batch) {
     std::string script;
     json expected = json::array();
-    for (int i = 0; i < 200; ++i) {
+    auto call = [&](const std::string& js, json delivered) {
+      script += js + ";\n";
+      expected.push_back(std::move(delivered));
+    };
+    for (int i = 0; i < 100; ++i) {
       const std::string a = randomText(rng), b = randomText(rng), c = randomText(rng);
-      script += page::speechResultEvent(a) + ";\n" + page::updateResult(a, b, c, c) + "\n" +
-                page::showRawAndStartPolish(b, c) + "\n" + page::setLanguage(a) + ";\n" +
-                "window._llmEditResolve = keep; " + page::resolveLlmEditResult(c) + "\n" +
-                "window._llmEditResolve = keep; " + page::resolveLlmEditError(b) + "\n" +
-                "window._editRecordResolve = keep; " +
-                page::resolveEditRecord(json({{"text", a}}).dump()) + "\n" +
-                page::setEditInstruction(b) + " got.push(editInstruction.value);\n";
-      expected.push_back(shown(a));
-      expected.push_back({shown(a), shown(b), shown(c), shown(c)});
-      expected.push_back({shown(b), shown(c)});
-      expected.push_back(shown(a));
-      expected.push_back({{"result", shown(c)}});
-      expected.push_back({{"error", shown(b)}});
-      expected.push_back({{"text", a}});
-      expected.push_back(shown(b));
+      const json history = json::array({{{"raw", a}, {"time", i}}}), usage = {{"note", b}};
+      call(page::speechResultEvent(a), shown(a));
+      call(page::updateResult(a, b, c, c), {shown(a), shown(b), shown(c), shown(c)});
+      call(page::showRawAndStartPolish(b, c), {shown(b), shown(c)});
+      call(page::setLanguage(a), shown(a));
+      call("_llmEditResolve = keep;" + page::resolveLlmEditResult(c), {{"result", shown(c)}});
+      call("_llmEditResolve = keep;" + page::resolveLlmEditError(b), {{"error", shown(b)}});
+      call("_editRecordResolve = keep;" + page::resolveEditRecord(json({{"text", a}}).dump()),
+           {{"text", a}});
+      call(page::setEditInstruction(b) + "got.push(editInstruction.value)", shown(b, "\r\n"));
+      call(page::injectHistory(history.dump(2)), history);
+      call(page::refreshUsage(usage.dump(4)), usage);
+      call(page::nativeError(c), shown(c));
     }
-    ASSERT_EQ(run(script), expected) << "batch " << batch;
+    ASSERT_EQ(page.value(script + "got.splice(0)"), expected) << "batch " << batch;
   }
-  EXPECT_TRUE(page.value("window.owned === undefined"));
+  EXPECT_EQ(page.value("window.owned === undefined"), true);
 }
 
-TEST_F(PageCallsInWebKit, history_usage_and_error_reports_arrive_intact) {
-  std::mt19937 rng(7);
-  json entries = json::array();
-  for (int i = 0; i < 300; ++i) entries.push_back({{"raw", randomText(rng)}, {"time", i}});
-  EXPECT_EQ(run(page::injectHistory(entries.dump(2))), json::array({entries}));
-  const json usage = {{"total_chars", 12}, {"note", randomText(rng) + "'\\\n"}};
-  EXPECT_EQ(run(page::refreshUsage(usage.dump(4))), json::array({usage}));
-
-  EXPECT_TRUE(page.evaluate(page::nativeError("Mic can't start:\r\n\\dev\\audio")).ok);
-  ASSERT_TRUE(runUntil([&] { return !page.alerts.empty(); }));
-  EXPECT_EQ(page.alerts, std::vector<std::string>{"Mic can't start:\n\\dev\\audio"});
+// The entries the page calls are driven through the page itself (tests/resources/ui_test.cpp);
+// here: what the others post and answer, and which edit request a late answer settles.
+TEST_F(PageCallsInWebKit, the_bridge_shim_answers_and_posts_as_agreed) {
+  const std::string zero = R"({"total_chars": 0, "total_sessions": 0, "minutes_saved": 0,
+                               "monthly_chars": 0, "daily_stats": {}})";
+  const std::string days = R"({"2026-12-06": {"chars": 40}})";
+  const struct {
+    std::string usage, call, answer;  // usage: the injected usage text, if any
+  } rows[] = {
+      {"", "shim.stop_recording(null)", "null"},
+      {"", "shim.process_with_ai('hi')", "null"},
+      {"", "[shim.update_mask(1), shim.update_status_icon(1), shim.hide_panel()].length", "3"},
+      {"", "[shim.set_fre_seen(), shim.set_ui_language('zh')].length", "2"},
+      {"", "answer(shim.get_api_key)", R"("")"},
+      {"", "answer(cb => shim.save_api_key('k', cb))", R"("{\"ok\":true}")"},
+      {"", "answer(shim.get_usage)", R"("{\"chars_used\":0}")"},
+      {"{\n \"chars_used\": 3\n}", "JSON.parse(shim.get_usage())", R"({"chars_used": 3})"},
+      {"", "JSON.parse(answer(shim.get_dashboard_data))", zero},
+      {"not json", "JSON.parse(shim.get_dashboard_data())", zero},
+      {"null", "JSON.parse(shim.get_dashboard_data())", zero},
+      {R"({"total_chars": 0, "chars_used": 123, "total_sessions": 9, "daily_stats": )" + days + "}",
+       "JSON.parse(shim.get_dashboard_data())",
+       R"({"total_chars": 123, "total_sessions": 9, "minutes_saved": 0.6, "monthly_chars": 123,
+           "daily_stats": )" +
+           days + "}"},
+  };
+  page.value(
+      "window.shim = pywebview.api; window.answer = f => { let v; f(a => v = a); return v; }");
+  for (const auto& row : rows) {
+    page.value(row.usage.empty() ? "window._nativeUsageData = undefined"
+                                 : page::injectUsageData(row.usage));
+    EXPECT_EQ(page.value(row.call), json::parse(row.answer)) << row.call;
+  }
+  // Of these entries only the first two post. An edit answer settles only the request of its id.
+  page.value(
+      "window.got = []; for (const t of ['a', 'b']) shim.llm_edit(t, 'i').then(v => "
+      "got.push(t + v));" +
+      page::resolveLlmEditResult("old", 1) + page::resolveLlmEditResult("new", 2) +
+      page::resolveLlmEditResult("again", 2));
+  EXPECT_EQ(page.value("got"), json::array({"b{\"result\":\"new\"}"}));
+  EXPECT_EQ(json(page.messages), json::parse(R"([{"action": "stop_recording", "mode": ""},
+      {"action": "process_with_ai", "text": "hi"},
+      {"action": "llm_edit", "text": "a", "instruction": "i", "request_id": 1},
+      {"action": "llm_edit", "text": "b", "instruction": "i", "request_id": 2}])"));
 }
 
 }  // namespace

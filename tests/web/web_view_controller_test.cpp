@@ -22,30 +22,16 @@ using Lines = std::vector<std::string>;
 
 class WebViewControllerTest : public ::testing::Test {
  protected:
-  // A controller that looks for bundles in these folders under the temporary home.
-  std::shared_ptr<WebViewController> make(const Lines& folders = {}) {
-    Lines paths;
-    for (const auto& folder : folders) paths.push_back(home_.path() + "/" + folder);
+  // A controller that looks for the bundle in these folders of the temporary home.
+  std::shared_ptr<WebViewController> make(Lines folders = {}) {
+    for (auto& folder : folders) folder = home_.path() + "/" + folder;
     return std::make_shared<WebViewController>(
-        WebViewControllerServices{
-            .webViews = views_,
-            .engine = AudioEngineServices{.mainQueue = queue_,
-                                          .recognizers = recognizers_,
-                                          .permissions = permissions_,
-                                          .audioInput = microphone_,
-                                          .polisher = polisher_,
-                                          .history = history_,
-                                          .usage = usage_,
-                                          .console = console_},
-            .files = localFileSystem(),
-            .bundleSearchPaths = paths,
-        },
+        WebViewControllerServices{views_,
+                                  {queue_, recognizers_, permissions_, microphone_, polisher_,
+                                   history_, usage_, console_},
+                                  localFileSystem(),
+                                  folders},
         app_);
-  }
-  std::shared_ptr<WebViewController> load(const Lines& folders = {}) {
-    auto controller = make(folders);
-    controller->loadView();
-    return controller;
   }
   std::string bundle(const std::string& folder) {
     const std::string dir = home_.path() + "/" + folder + "/" + kResourceBundleName;
@@ -72,56 +58,49 @@ class WebViewControllerTest : public ::testing::Test {
 TEST_F(WebViewControllerTest, loads_the_first_bundle_found_else_the_error_page_and_only_once) {
   const std::string installed = bundle("prefix");
   bundle("build");
-  auto controller = load({"missing", "prefix", "build"});
+  auto controller = make({"missing", "prefix", "build"});
+  controller->loadView();
   controller->loadView();
   EXPECT_EQ(views_.made.size(), 1u);
   EXPECT_EQ(view().startScripts, Lines{page::bridgeShim()});
-  EXPECT_EQ(view().handlerName, "pywebview");
   EXPECT_TRUE(view().transparent);
   EXPECT_EQ(view().loaded, installed + "/ui.html reading " + installed);
-  load({"missing"});
+  make({"missing"})->loadView();
   EXPECT_EQ(view().loaded, kUIErrorPage);
 }
 
-TEST_F(WebViewControllerTest, page_messages_and_f6_reach_the_recording_controller) {
+// Every finished load hands the page what is stored now, in this order; page messages and F6
+// reach the recording controller.
+TEST_F(WebViewControllerTest,
+       each_load_gets_theme_usage_and_history_and_the_page_drives_the_recorder) {
+  home_.put("config.json", R"({"theme": 42})");
   recognizers_.support("en-US");  // the recogniser is chosen when the view is built
-  auto controller = load();
+  auto controller = make();
+  controller->loadView();
+  view().loadFinished();
+  EXPECT_EQ(view().scripts, (Lines{page::applyTheme(false), page::updateUsageFromInjectedData()}));
+  home_.put("config.json", R"({"theme": "dark"})");
+  home_.put("usage.json", "{\"total_chars\": 3}");
+  home_.put("history.json", "[]");
+  view().scripts.clear();
+  view().loadFinished();
+  controller->refreshUsage();  // the popover is being shown
   controller->toggleRecordingFromHotkey();
-  EXPECT_EQ(view().scripts, Lines{page::toggleState(false)});
-  view().post({{"action", "start_recording"}});
+  EXPECT_EQ(view().scripts,
+            (Lines{page::applyTheme(true), page::injectUsageData("{\"total_chars\": 3}"),
+                   page::injectHistory("[]"), page::updateUsageFromInjectedData(),
+                   page::refreshUsage("{\"total_chars\": 3}"), page::toggleState(false)}));
+  view().handlers.at("pywebview")({{"action", "start_recording"}});
   queue_.runUntilIdle();
   EXPECT_TRUE(controller->audioEngine()->isRecording());
-}
-
-TEST_F(WebViewControllerTest, every_finished_load_injects_theme_usage_and_history_in_order) {
-  const auto injected = [](bool dark, const char* usage, const char* history) {
-    Lines out{page::applyTheme(dark)};
-    if (usage) out.push_back(page::injectUsageData(usage));
-    if (history) out.push_back(page::injectHistory(history));
-    out.push_back(page::updateUsageFromInjectedData());
-    return out;
-  };
-  home_.put("config.json", R"({"theme": 42})");
-  auto controller = load();
-  view().finishLoad();
-  EXPECT_EQ(view().scripts, injected(false, nullptr, nullptr));
-
-  home_.put("config.json", R"({"theme": "dark"})");
-  home_.put("usage.json", "{\n \"total_chars\": 3\n}");
-  home_.put("history.json", R"([{"raw":"it's"}])");
-  view().scripts.clear();
-  view().finishLoad();  // a reload gets them again, as they are now
-  EXPECT_EQ(view().scripts, injected(true, "{\n \"total_chars\": 3\n}", R"([{"raw":"it's"}])"));
-  controller->refreshUsage();  // the popover is being shown
-  EXPECT_EQ(view().scripts.back(), page::refreshUsage("{\n \"total_chars\": 3\n}"));
 }
 
 TEST_F(WebViewControllerTest, before_loading_only_the_locale_choice_acts_and_it_is_stored) {
   auto controller = make();
   controller->applyTheme("dark");  // nothing to reach before the view is loaded
   controller->toggleRecordingFromHotkey();
-  EXPECT_TRUE(views_.made.empty());
   controller->setSpeechLocale("fr-FR");
+  EXPECT_TRUE(views_.made.empty());
   EXPECT_EQ(controller->storedSpeechLocale(), "fr-FR");
   controller->loadView();
   controller->setSpeechLocale("ja-JP");
