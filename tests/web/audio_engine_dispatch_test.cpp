@@ -4,8 +4,8 @@
 ENGINE_SCENES(
     MessageDispatch,
     {"stop_recording_takes_the_mode_or_extract",
-     "start | final hi | stop | advance 3 | page showRawAndStartPolish('hi','Extract') | pending 1 "
-     "| start | final hi | send {\"action\":\"stop_recording\",\"mode\":7} | advance 3 | page "
+     "start | final hi | stop | advance 3 | page showRawAndStartPolish('hi','Extract') | start | "
+     "final hi | send {\"action\":\"stop_recording\",\"mode\":7} | advance 3 | page "
      "showRawAndStartPolish('hi','Extract') | start | final hi | send "
      "{\"action\":\"stop_recording\",\"mode\":\"\"} | advance 3 | page updateResult('hi', 'hi', "
      "''); | sent 2"},
@@ -13,43 +13,36 @@ ENGINE_SCENES(
      "send {\"action\":\"save_history\",\"data\":[]} | send {\"action\":\"save_history\"} | "
      "history none | send {\"action\":\"save_history\",\"data\":\" [{\\\"raw\\\":\\\"it's\\\"}] "
      "\"} | history  [{\"raw\":\"it's\"}]  | diskfull | send "
-     "{\"action\":\"save_history\",\"data\":\"[]\"} | history  [{\"raw\":\"it's\"}]  | log No "
-     "space "
-     "left on device | page historyNotSaved"},
+     "{\"action\":\"save_history\",\"data\":\"[]\"} | history  [{\"raw\":\"it's\"}]  | page "
+     "historyNotSaved"},
     {"messages_without_a_string_action_are_ignored_silently",
      "send {\"action\":5} | send {\"mode\":\"Extract\"} | send [\"start_recording\"] | send "
      "\"start_recording\" | send {\"action\":\"Start_Recording\"} | send "
-     "{\"action\":\"process_with_ai\",\"text\":\"x\"} | log unhandled action: Start_Recording | "
-     "log "
-     "unhandled action: process_with_ai | state idle | quiet"},
-    {"retry_polish_answers_with_both_texts_intact_and_counts_nothing",
-     "send {\"action\":\"retry_polish\",\"raw\":\"it's\\nfine\",\"mode\":\"Extract\"} | body "
-     "it's\\nfine | reply! It's fine. | quiet | run | page =updateResult('it\\'s\\nfine', 'It\\'s "
-     "fine.', 'Extract'); | usage 0 0"},
+     "{\"action\":\"process_with_ai\",\"text\":\"x\"} | state idle | quiet"},
+    {"retry_polish_answers_on_the_main_queue_and_counts_nothing",
+     "send {\"action\":\"retry_polish\",\"raw\":\"as said\",\"mode\":\"Extract\"} | body as said | "
+     "reply! As said. | quiet | run | page =updateResult('as said', 'As said.', 'Extract'); | "
+     "usage 0 0"},
     {"retry_polish_defaults_and_failures_fall_back_to_the_raw_text",
      "send {\"action\":\"retry_polish\",\"raw\":\"as is\",\"mode\":\"\"} | sent 0 | page "
      "=updateResult('as is', 'as is', ''); | send {\"action\":\"retry_polish\",\"raw\":3} | "
      "httpfail offline | page =updateResult('', '', 'Extract', 'no connection'); | send "
      "{\"action\":\"retry_polish\",\"raw\":\"late\",\"mode\":\"Extract\"} | gone | reply Late. | "
      "quiet"},
-    {"llm_edit_asks_with_text_and_instruction_and_resolves_with_the_result",
-     "send {\"action\":\"llm_edit\",\"text\":\"ten chars!\",\"instruction\":\"\"} | log llm_edit: "
-     "text=ten chars!... instruction= | body Text:\\nten chars!\\n\\nInstruction: \" | reply! "
-     "it's edited | quiet | run | log llm_edit success: it's edited... | page "
-     "_llmEditResolve(JSON.stringify({result: 'it\\'s edited'}))"},
+    {"llm_edit_asks_with_text_and_instruction_and_resolves_on_the_main_queue",
+     "send {\"action\":\"llm_edit\",\"text\":\"t\",\"instruction\":\"i\"} | body "
+     "Text:\\nt\\n\\nInstruction: i | reply! edited | quiet | run | page "
+     "_llmEditResolve(JSON.stringify({result: 'edited'}))"},
     {"llm_edit_failures_resolve_with_a_readable_error",
      "send {\"action\":\"llm_edit\",\"text\":\"t\",\"instruction\":\"i\"} | httpfail couldn't "
-     "connect | log llm_edit error: couldn't connect | page error: 'no connection' | send "
-     "{\"action\":\"llm_edit\"} | httpreply 200 {\"choices\": []} | log llm_edit error: Edit "
-     "failed "
-     "| page error: 'the reply could not be used'"},
+     "connect | page error: 'no connection' | send {\"action\":\"llm_edit\"} | httpreply 200 "
+     "{\"choices\": []} | page error: 'the reply could not be used'"},
     {"an_edit_answer_resolves_only_the_request_that_asked_for_it",
      "send {\"action\":\"llm_edit\",\"text\":\"a\",\"instruction\":\"i\",\"request_id\":1} | send "
      "{\"action\":\"llm_edit\",\"text\":\"b\",\"instruction\":\"i\",\"request_id\":2} | reply for "
      "one | reply for two | page _llmEditRequest === 1) { "
-     "window._llmEditResolve(JSON.stringify({result: 'for "
-     "one' | page _llmEditRequest === 2) { window._llmEditResolve(JSON.stringify({result: 'for "
-     "two'"},
-    {"an_edit_answer_after_the_controller_is_gone_is_only_logged",
+     "window._llmEditResolve(JSON.stringify({result: 'for one' | page _llmEditRequest === 2) { "
+     "window._llmEditResolve(JSON.stringify({result: 'for two'"},
+    {"an_edit_answer_after_the_controller_is_gone_shows_nothing",
      "send {\"action\":\"llm_edit\",\"text\":\"t\",\"instruction\":\"i\"} | gone | reply edited | "
-     "log llm_edit success: edited... | quiet"});
+     "quiet"});
