@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fakes/fake_app_controller.h"
 #include "fakes/fake_audio_input.h"
 #include "fakes/fake_http_client.h"
 #include "fakes/fake_main_queue.h"
@@ -31,7 +30,7 @@ class WebViewControllerTest : public ::testing::Test {
                                    history_, usage_, console_},
                                   localFileSystem(),
                                   folders},
-        app_);
+        std::weak_ptr<AppControllerPort>());
   }
   std::string bundle(const std::string& folder) {
     const std::string dir = home_.path() + "/" + folder + "/" + kResourceBundleName;
@@ -52,13 +51,17 @@ class WebViewControllerTest : public ::testing::Test {
   testing::FakePermissionProvider permissions_;
   testing::FakeAudioInput microphone_;
   testing::FakeWebViewFactory views_;
-  std::shared_ptr<testing::FakeAppController> app_ = std::make_shared<testing::FakeAppController>();
 };
 
-TEST_F(WebViewControllerTest, loads_the_first_bundle_found_else_the_error_page_and_only_once) {
+TEST_F(WebViewControllerTest, before_loading_only_the_locale_acts_then_the_first_bundle_loads) {
   const std::string installed = bundle("prefix");
   bundle("build");
   auto controller = make({"missing", "prefix", "build"});
+  controller->applyTheme("dark");  // nothing to reach before the view is loaded
+  controller->toggleRecordingFromHotkey();
+  controller->setSpeechLocale("fr-FR");  // kept for the next launch all the same
+  EXPECT_TRUE(views_.made.empty());
+  EXPECT_EQ(controller->storedSpeechLocale(), "fr-FR");
   controller->loadView();
   controller->loadView();
   EXPECT_EQ(views_.made.size(), 1u);
@@ -93,18 +96,6 @@ TEST_F(WebViewControllerTest,
   view().handlers.at("pywebview")({{"action", "start_recording"}});
   queue_.runUntilIdle();
   EXPECT_TRUE(controller->audioEngine()->isRecording());
-}
-
-TEST_F(WebViewControllerTest, before_loading_only_the_locale_choice_acts_and_it_is_stored) {
-  auto controller = make();
-  controller->applyTheme("dark");  // nothing to reach before the view is loaded
-  controller->toggleRecordingFromHotkey();
-  controller->setSpeechLocale("fr-FR");
-  EXPECT_TRUE(views_.made.empty());
-  EXPECT_EQ(controller->storedSpeechLocale(), "fr-FR");
-  controller->loadView();
-  controller->setSpeechLocale("ja-JP");
-  EXPECT_EQ(polisher_.readConfig()["speech_locale"], "ja-JP");
 }
 
 }  // namespace
