@@ -1,8 +1,7 @@
 // A web view that records what the host did to it and evaluates nothing. Tests call the load
-// and message handlers the host installed by hand.
+// handler the host installed by hand.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -17,12 +16,8 @@ class FakeWebView final : public WebView {
     scripts.push_back(script);
     if (done) done(std::nullopt);
   }
-  void addDocumentStartScript(const std::string& source) override {
-    startScripts.push_back(source);
-  }
-  void setMessageHandler(const std::string& name, MessageHandler handler) override {
-    handlers[name] = std::move(handler);
-  }
+  void addDocumentStartScript(const std::string& source) override { startScript = source; }
+  void setMessageHandler(const std::string&, MessageHandler) override {}
   void setTransparentBackground() override { transparent = true; }
   void loadFile(const std::string& path, const std::string& allowedDirectory) override {
     loaded = path + " reading " + allowedDirectory;
@@ -32,9 +27,8 @@ class FakeWebView final : public WebView {
     loadFinished = std::move(handler);
   }
 
-  std::vector<std::string> scripts, startScripts;
-  std::string loaded;
-  std::map<std::string, MessageHandler> handlers;
+  std::vector<std::string> scripts;
+  std::string startScript, loaded;
   std::function<void()> loadFinished;
   bool transparent = false;
 };

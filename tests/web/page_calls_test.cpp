@@ -23,12 +23,9 @@ const std::string kPieces =
     "\U0001F469|e\u0301|\u4F60|a| |{}|/*"s;
 
 std::string randomText(std::mt19937& rng) {
-  static const std::vector<std::string> pieces = [] {
-    std::vector<std::string> out;
-    std::istringstream in(kPieces);
-    for (std::string piece; std::getline(in, piece, '|');) out.push_back(piece);
-    return out;
-  }();
+  std::vector<std::string> pieces;
+  std::istringstream in(kPieces);
+  for (std::string piece; std::getline(in, piece, '|');) pieces.push_back(piece);
   std::string text;
   for (int n = rng() % 13; n > 0; --n) text += pieces[rng() % pieces.size()];
   return text;
@@ -51,11 +48,10 @@ class PageCallsInWebKit : public ::testing::Test {
 // whole.
 TEST_F(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_text_call) {
   page.value(
-      "window.got = []; addEventListener('speech_result', e => got.push(e.detail)); "
-      "window.updateResult = (...a) => got.push(a); window.showRawAndStartPolish = (...a) => "
-      "got.push(a); window.setLanguage = c => got.push(c); window.keep = v => "
+      "window.got = []; for (const f of ['updateResult', 'showRawAndStartPolish', 'setLanguage', "
+      "'updateUsage', 'alert']) window[f] = (...a) => got.push(...a); window.keep = v => "
       "got.push(JSON.parse(v)); window.renderHistory = () => got.push(history); "
-      "window.updateUsage = u => got.push(u); window.alert = m => got.push(m); 0");
+      "addEventListener('speech_result', e => got.push(e.detail))");
   std::mt19937 rng(20261206);
   for (int batch = 0; batch < 10; ++batch) {
     std::string script;
@@ -68,8 +64,8 @@ TEST_F(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_tex
       const std::string a = randomText(rng), b = randomText(rng), c = randomText(rng);
       const json history = json::array({{{"raw", a}, {"time", i}}}), usage = {{"note", b}};
       call(page::speechResultEvent(a), shown(a));
-      call(page::updateResult(a, b, c, c), {shown(a), shown(b), shown(c), shown(c)});
-      call(page::showRawAndStartPolish(b, c), {shown(b), shown(c)});
+      script += page::updateResult(a, b, c, c) + page::showRawAndStartPolish(b, c);
+      expected.insert(expected.end(), {shown(a), shown(b), shown(c), shown(c), shown(b), shown(c)});
       call(page::setLanguage(a), shown(a));
       call("_llmEditResolve = keep;" + page::resolveLlmEditResult(c), {{"result", shown(c)}});
       call("_llmEditResolve = keep;" + page::resolveLlmEditError(b), {{"error", shown(b)}});
@@ -85,8 +81,8 @@ TEST_F(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_tex
   EXPECT_EQ(page.value("window.owned === undefined"), true);
 }
 
-// The entries the page calls are driven through the page itself (tests/resources/ui_test.cpp);
-// here: what the others post and answer, and which edit request a late answer settles.
+// The entries the page's record button, history and retry call are driven through the page
+// itself (tests/resources/ui_test.cpp); here: what the others post and answer.
 TEST_F(PageCallsInWebKit, the_bridge_shim_answers_and_posts_as_agreed) {
   const std::string zero = R"({"total_chars": 0, "total_sessions": 0, "minutes_saved": 0,
                                "monthly_chars": 0, "daily_stats": {}})";
@@ -96,15 +92,16 @@ TEST_F(PageCallsInWebKit, the_bridge_shim_answers_and_posts_as_agreed) {
   } rows[] = {
       {"", "shim.stop_recording(null)", "null"},
       {"", "shim.process_with_ai('hi')", "null"},
-      {"", "[shim.update_mask(1), shim.update_status_icon(1), shim.hide_panel()].length", "3"},
-      {"", "[shim.set_fre_seen(), shim.set_ui_language('zh')].length", "2"},
+      {"",
+       "[shim.update_mask(1), shim.update_status_icon(1), shim.hide_panel(), "
+       "shim.set_fre_seen(), shim.set_ui_language('zh')].length",
+       "5"},
       {"", "answer(shim.get_api_key)", R"("")"},
       {"", "answer(cb => shim.save_api_key('k', cb))", R"("{\"ok\":true}")"},
       {"", "answer(shim.get_usage)", R"("{\"chars_used\":0}")"},
       {"{\n \"chars_used\": 3\n}", "JSON.parse(shim.get_usage())", R"({"chars_used": 3})"},
       {"", "JSON.parse(answer(shim.get_dashboard_data))", zero},
       {"not json", "JSON.parse(shim.get_dashboard_data())", zero},
-      {"null", "JSON.parse(shim.get_dashboard_data())", zero},
       {R"({"total_chars": 0, "chars_used": 123, "total_sessions": 9, "daily_stats": )" + days + "}",
        "JSON.parse(shim.get_dashboard_data())",
        R"({"total_chars": 123, "total_sessions": 9, "minutes_saved": 0.6, "monthly_chars": 123,
@@ -118,17 +115,20 @@ TEST_F(PageCallsInWebKit, the_bridge_shim_answers_and_posts_as_agreed) {
                                  : page::injectUsageData(row.usage));
     EXPECT_EQ(page.value(row.call), json::parse(row.answer)) << row.call;
   }
-  // Of these entries only the first two post. An edit answer settles only the request of its id.
+  // Of these entries only the first two post. An edit answer settles only the request of its
+  // id; the spoken instruction's promise is waiting before its request goes out.
   page.value(
       "window.got = []; for (const t of ['a', 'b']) shim.llm_edit(t, 'i').then(v => "
-      "got.push(t + v));" +
+      "got.push(t + v)); shim.start_edit_recording(); shim.stop_edit_recording().then(v "
+      "=> got.push(v));" +
       page::resolveLlmEditResult("old", 1) + page::resolveLlmEditResult("new", 2) +
-      page::resolveLlmEditResult("again", 2));
-  EXPECT_EQ(page.value("got"), json::array({"b{\"result\":\"new\"}"}));
+      page::resolveLlmEditResult("again", 2) + page::resolveEditRecord("{}"));
+  EXPECT_EQ(page.value("got"), json::array({"b{\"result\":\"new\"}", "{}"}));
   EXPECT_EQ(json(page.messages), json::parse(R"([{"action": "stop_recording", "mode": ""},
       {"action": "process_with_ai", "text": "hi"},
       {"action": "llm_edit", "text": "a", "instruction": "i", "request_id": 1},
-      {"action": "llm_edit", "text": "b", "instruction": "i", "request_id": 2}])"));
+      {"action": "llm_edit", "text": "b", "instruction": "i", "request_id": 2},
+      {"action": "start_edit_recording"}, {"action": "stop_edit_recording"}])"));
 }
 
 }  // namespace
