@@ -19,17 +19,10 @@ namespace quorvel::testing {
 class PageHarness {
  public:
   PageHarness() {
-    gtk_container_add(GTK_CONTAINER(window_), view_->widget());
-    gtk_widget_show_all(window_);
     view_->addDocumentStartScript(page::bridgeShim());
     view_->setMessageHandler("pywebview",
                              [this](const nlohmann::json& m) { messages.push_back(m); });
     view_->setLoadFinishedHandler([this] { loaded_ = true; });
-  }
-  ~PageHarness() {
-    view_.reset();
-    gtk_widget_destroy(window_);
-    drainMainLoop();
   }
 
   // (Re)loads ui.html from the bundle folder and waits for the load to finish.
@@ -58,7 +51,6 @@ class PageHarness {
  private:
   bool gtk_ = startGtk();
   std::shared_ptr<WebKitPageView> view_ = std::make_shared<WebKitPageView>();
-  GtkWidget* window_ = gtk_offscreen_window_new();
   bool loaded_ = false;
 };
 
