@@ -35,9 +35,16 @@ class UiPage : public ::testing::Test {
   PageHarness page;
 };
 
-TEST_F(UiPage, the_record_button_runs_a_dictation_to_its_result_and_history) {
+// A dictation from the record button to its result and history entry; then the native side puts
+// the page back at rest after nothing was said, after a start that failed (the page is still
+// recording) and after a dictation that failed while processing.
+TEST_F(UiPage, the_record_button_runs_a_dictation_and_reset_calls_put_the_page_at_rest) {
   // A family emoji with joiners, a space and an e with two combining marks: three characters.
   const std::string raw = "\U0001F468\u200D\U0001F469 e\u0301\u0323", shown = json(raw).dump();
+  const std::string idle =
+      "[state, recordingTimer, processing.className, recordBtn.disabled, recordBtn.className, "
+      "recordLabel.textContent, footerStatus.textContent, sent.length]";
+  const std::string rest = R"(["idle", null, "", false, "", "Record", )";
   play({
       {"recordBtn.click()",
        "[state, recordBtn.className, recordingTimer > 0, editMicBtn.disabled, sent]",
@@ -53,23 +60,12 @@ TEST_F(UiPage, the_record_button_runs_a_dictation_to_its_result_and_history) {
        "recordLabel.textContent, JSON.parse(sent[2].data).map(e => [e.raw, e.polished, e.mode, "
        "typeof e.time])]",
        R"(["Go.", "", "idle", false, "Record", [[)" + shown + R"(, "Go.", "Extract", "number"]]])"},
-  });
-}
-
-// The native side puts the page back at rest after nothing was said, after a start that failed
-// (the page is still recording) and after a dictation that failed while processing.
-TEST_F(UiPage, reset_calls_put_the_page_at_rest_and_the_record_button_works_again) {
-  const std::string idle =
-      "[state, recordingTimer, processing.className, recordBtn.disabled, recordBtn.className, "
-      "recordLabel.textContent, footerStatus.textContent, sent.length]";
-  const std::string rest = R"(["idle", null, "", false, "", "Record", )";
-  play({
       {page::toggleState(false) + page::speechResultEvent("uh") + ";" + page::toggleState(true) +
            page::noSpeechReset(),
-       idle, rest + R"("No speech detected.", 2])"},
-      {"recordBtn.click();" + page::recordingAbandoned(), idle, rest + R"("Ready.", 3])"},
+       idle, rest + R"("No speech detected.", 5])"},
+      {"recordBtn.click();" + page::recordingAbandoned(), idle, rest + R"("Ready.", 6])"},
       {"recordBtn.click();" + page::toggleState(true) + page::recordingAbandoned(), idle,
-       rest + R"("Ready.", 5])"},
+       rest + R"("Ready.", 8])"},
       {"recordBtn.click()", "state", R"("recording")"},
   });
 }

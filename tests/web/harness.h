@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/linux/desktop/desktop_session.h"
@@ -36,10 +37,8 @@ class PageHarness {
   // cannot hold). Throws with the engine's message when the script throws.
   nlohmann::json value(const std::string& script) {
     std::optional<std::string> json, error;
-    view_->evaluateForValue(script, [&](auto value, auto failure) {
-      json = value;
-      error = failure;
-    });
+    view_->evaluateForValue(script,
+                            [&](auto v, auto e) { std::tie(json, error) = std::tuple(v, e); });
     // The callback holds references to this frame: without its answer nothing can go on safely.
     if (!runUntil([&] { return json || error; }, 30.0)) g_error("the page answered no script");
     if (error) throw std::runtime_error("script failed: " + *error);
