@@ -77,9 +77,9 @@ TEST_F(UiPage, markup_in_a_transcript_shows_as_text_and_runs_nothing) {
              page::showRawAndStartPolish("raw <b>bold</b>", "Extract") +
              page::updateResult("raw <b>bold</b>", markup, "Extract"),
          "[resultText.textContent, rawText.textContent, historyList.textContent.includes(" +
-             json(markup).dump() + "), document.querySelectorAll('img, b, #resultText *').length]",
-         json::array({markup, "raw <b>bold</b>", true, 0}).dump()},
-        {"", "window.owned === undefined", "true"}});
+             json(markup).dump() +
+             "), document.querySelectorAll('img, b, #resultText *').length, window.owned]",
+         json::array({markup, "raw <b>bold</b>", true, 0, nullptr}).dump()}});
 }
 
 // The choices the user makes: the mode, kept and sent with stop and retry (a retry replaces its

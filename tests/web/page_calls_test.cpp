@@ -38,15 +38,11 @@ std::string shown(std::string text, std::string_view dropped = "\r") {
   return text;
 }
 
-class PageCallsInWebKit : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(page.load()); }
-  PageHarness page;
-};
-
 // Every text comes back as it went in, with only its carriage returns gone; JSON texts come back
 // whole.
-TEST_F(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_text_call) {
+TEST(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_text_call) {
+  PageHarness page;
+  ASSERT_TRUE(page.load());
   page.value(
       "window.got = []; for (const f of ['updateResult', 'showRawAndStartPolish', 'setLanguage', "
       "'updateUsage', 'alert']) window[f] = (...a) => got.push(...a); window.keep = v => "
@@ -83,7 +79,9 @@ TEST_F(PageCallsInWebKit, thousands_of_random_texts_round_trip_through_every_tex
 
 // The entries the page's record button, history and retry call are driven through the page
 // itself (tests/resources/ui_test.cpp); here: what the others post and answer.
-TEST_F(PageCallsInWebKit, the_bridge_shim_answers_and_posts_as_agreed) {
+TEST(PageCallsInWebKit, the_bridge_shim_answers_and_posts_as_agreed) {
+  PageHarness page;
+  ASSERT_TRUE(page.load());
   const std::string zero = R"({"total_chars": 0, "total_sessions": 0, "minutes_saved": 0,
                                "monthly_chars": 0, "daily_stats": {}})";
   const struct {
