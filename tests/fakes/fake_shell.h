@@ -18,6 +18,7 @@
 
 namespace quorvel::testing {
 
+// A tray item on a panel that is always there; the tests click it and ask for its menu.
 class FakeStatusItem final : public StatusItem {
  public:
   void setImage(StatusImage) override {}
@@ -26,18 +27,13 @@ class FakeStatusItem final : public StatusItem {
   void setMenuProvider(std::function<MenuModel()> provider) override { menu = provider; }
   void popUpMenu(ScreenPoint) override {}
   std::optional<ScreenPoint> anchor() const override { return ScreenPoint{600, 0}; }
-  void setHostAvailabilityHandler(std::function<void(bool)> handler) override {
-    setHostAvailable = handler;
-    handler(hostAvailable);
-  }
+  void setHostAvailabilityHandler(std::function<void(bool)> handler) override { handler(true); }
 
   std::function<void(ScreenPoint)> click;
   std::function<MenuModel()> menu;
-  std::function<void(bool)> setHostAvailable;
-  bool hostAvailable = true;
 };
 
-// Shown or not, as a window or at an anchor; loseFocus() closes it as a desktop would.
+// Shown or not, at an anchor; loseFocus() closes it as a desktop would.
 class FakePopover final : public Popover {
  public:
   void setContentSize(int, int) override {}
@@ -50,22 +46,22 @@ class FakePopover final : public Popover {
   void close() override { shown = false; }
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
-  void useAsWindow(bool value) override { window = value; }
+  void useAsWindow(bool) override {}
   void setFocusLossHandler(std::function<void()> handler) override { onFocusLoss = handler; }
   void loseFocus() {
-    if (!closesOnFocusLoss || !shown || window) return;
+    if (!closesOnFocusLoss || !shown) return;
     shown = false;
     if (onFocusLoss) onFocusLoss();
   }
 
-  bool shown = false, closesOnFocusLoss = false, window = false;
+  bool shown = false, closesOnFocusLoss = false;
   int shows = 0;
   std::function<void()> onFocusLoss;
   std::optional<ScreenPoint> anchor;
 };
 
-// The rest of the desktop: the application's window mode, the F6 grab (always granted), the
-// monitor of clicks elsewhere (where `clicksWatched`) and start at login (never on).
+// The rest of the desktop: the application, the F6 grab (always granted), the monitor of clicks
+// elsewhere (where `clicksWatched`) and start at login (off).
 class FakeDesktop final : public Application,
                           public GlobalHotKey,
                           public GlobalClickMonitor,
@@ -74,7 +70,6 @@ class FakeDesktop final : public Application,
   bool registerAsPrimaryInstance() override { return true; }
   void showAlert(const std::string&, const std::string&, const std::string&) override {}
   void quit() override {}
-  void setWindowed(bool value) override { windowed = value; }
   int registerHotKey(const std::string&, std::function<void()> onPress) override {
     pressF6 = onPress;
     return 0;
@@ -86,7 +81,7 @@ class FakeDesktop final : public Application,
   bool isEnabled() const override { return false; }
   bool setEnabled(bool) override { return false; }
 
-  bool windowed = false, clicksWatched = true;
+  bool clicksWatched = true;
   std::function<void()> pressF6, clickElsewhere;
 };
 
