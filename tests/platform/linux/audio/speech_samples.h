@@ -58,12 +58,10 @@ inline bool writeRaw(const std::string& path, const std::vector<int16_t>& sample
 // The recording cut `tailSeconds` after its last loud sample: a stop right after the speech.
 inline std::vector<int16_t> cutAfterSpeech(const std::vector<int16_t>& samples,
                                            double tailSeconds) {
-  auto last = std::find_if(samples.rbegin(), samples.rend(), [](int16_t s) {
-                return s > 2000 || s < -2000;
-              }).base();
-  const size_t end = std::min(samples.size(), static_cast<size_t>(last - samples.begin()) +
-                                                  static_cast<size_t>(tailSeconds * 16000));
-  return {samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(end)};
+  const auto loud = std::find_if(samples.rbegin(), samples.rend(),
+                                 [](int16_t s) { return s > 2000 || s < -2000; });
+  const size_t end = size_t(samples.rend() - loud) + size_t(tailSeconds * 16000);
+  return {samples.begin(), samples.begin() + std::ptrdiff_t(std::min(end, samples.size()))};
 }
 
 inline std::vector<std::string> words(const std::string& text) {
