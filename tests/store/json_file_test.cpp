@@ -1,5 +1,6 @@
-// The files of the application folder: what a failed write, an unreadable file and a process
-// killed at any moment leave behind, for each store that keeps one.
+// The stores against a process that dies at any moment: a forked writer saves the history,
+// counts a session and changes a setting, step after step, through the real file system, and
+// is killed with SIGKILL at a random moment, hundreds of times.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,11 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <random>
 #include <thread>
 
-#include "fakes/failing_file_system.h"
 #include "fakes/fake_http_client.h"
 #include "fakes/fixed_calendar.h"
 #include "fakes/recording_console.h"
@@ -26,87 +25,32 @@ namespace {
 using namespace quorvel::testing;
 using json = nlohmann::json;
 
-// Every store that keeps a file, on one home and file system.
-struct Stores {
-  Stores(const TempHome& home, FileSystem& files)
-      : polisher(home, files, http, console), history(home, files), usage(home, files, calendar) {}
-
-  FixedCalendar calendar{"2026-12-06"};
-  FakeHttpClient http;
-  RecordingConsole console;
-  DeepSeekPolisher polisher;
-  HistoryStore history;
-  UsageStore usage;
-};
-
-TEST(StoreFiles, a_failed_write_keeps_the_old_file_and_an_unreadable_one_is_kept_aside_first) {
-  // Each store's save, and what the saved file then holds.
-  const std::map<std::string, std::pair<std::function<void(Stores&)>, std::string>> stores = {
-      {"history.json", {[](Stores& s) { s.history.save("[\"new\"]"); }, "[\"new\"]"}},
-      {"usage.json", {[](Stores& s) { s.usage.recordSession(3); }, "\"total_sessions\": 2"}},
-      {"config.json",
-       {[](Stores& s) { s.polisher.updateConfig("theme", "dark"); }, "\"theme\": \"dark\""}},
-  };
-  struct Row {
-    std::string file;
-    std::optional<std::string> old;
-    std::string then;
-    bool failWrites = false, failMoveAside = false;
-  };
-  const Row rows[] = {
-      {"history.json", std::nullopt, "saved"},
-      {"history.json", "[\"old\"]", "kept", true},
-      {"usage.json", std::nullopt, "saved"},
-      {"usage.json", R"({"total_chars": 5})", "kept", true},
-      {"usage.json", "{\"total_chars\": 99999, ", "saved, old aside"},
-      {"config.json", R"({"deepseek_api_key": "sk-1"})", "kept", true},
-      {"config.json", "{\"deepseek_api_key\": \"sk-precious\",", "saved, old aside"},
-      {"config.json", "{broken", "kept", false, true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.file + " " + row.old.value_or("(none)"));
-    TempHome home;
-    FailingFileSystem files{localFileSystem()};
-    files.failWrites = row.failWrites;
-    files.failMoveAside = row.failMoveAside;
-    Stores s{home, files};
-    if (row.old) home.put(row.file, *row.old);
-    const auto& [save, saved] = stores.at(row.file);
-    save(s);
-    save(s);  // a second save finds a readable file: nothing more is set aside
-    auto text = home.get(row.file).value_or("(none)");
-    std::string found = text == row.old ? "kept" : text.find(saved) == text.npos ? text : "saved";
-    for (const auto& [name, bytes] : home.startingWith(row.file + ".unreadable-")) {
-      found += bytes == row.old ? ", old aside" : ", " + bytes + " aside";
-    }
-    EXPECT_EQ(found, row.then);
-    EXPECT_TRUE(row.then == "kept" || home.mode(home.file(row.file)) == 0600u);
-    EXPECT_TRUE(row.old || home.mode(home.appFolder()) == 0700u);
-  }
-}
-
 // Long enough that a write is more than one block; starts with its step.
 std::string historyText(int64_t step) {
   return std::to_string(step) +
-         json(std::vector<std::string>(40, std::string(120, static_cast<char>('a' + step % 26))))
-             .dump();
+         json(std::vector(40, std::string(120, static_cast<char>('a' + step % 26)))).dump();
 }
 
 // The writer, in a forked child until it is killed: each step saves the history, counts a
 // session and changes a setting, then reports the step as done on `report`.
 [[noreturn]] void writeForever(const TempHome& home, int report) {
-  Stores s{home, localFileSystem()};
+  FixedCalendar calendar{"2026-12-06"};
+  FakeHttpClient http;
+  RecordingConsole console;
+  DeepSeekPolisher polisher{home, localFileSystem(), http, console};
+  HistoryStore history{home, localFileSystem()};
+  UsageStore usage{home, localFileSystem(), calendar};
   for (;;) {
-    int64_t step = s.usage.load().value("total_sessions", int64_t{0}) + 1;
-    s.history.save(historyText(step));
-    s.usage.recordSession(10);
-    s.polisher.updateConfig("kill_test_step", step);
+    int64_t step = usage.load().value("total_sessions", int64_t{0}) + 1;
+    history.save(historyText(step));
+    usage.recordSession(10);
+    polisher.updateConfig("kill_test_step", step);
     if (::write(report, &step, sizeof step) != sizeof step) ::_exit(1);
   }
 }
 
-// Hundreds of SIGKILLs at random moments: after each, every file reads whole, no step reported
-// done is lost, nothing is set aside as unreadable and the user's key beside the setting stays.
+// After each kill every file reads whole, no step reported done is lost, nothing is set aside
+// as unreadable and the user's key beside the setting stays.
 TEST(StoreKillConsistency, every_file_reads_whole_as_the_old_or_the_new_content_after_each_kill) {
   constexpr int kKills = 500;
   TempHome home;
@@ -160,6 +104,9 @@ TEST(StoreKillConsistency, every_file_reads_whole_as_the_old_or_the_new_content_
   EXPECT_GT(midStep, 0);            // and was killed between its writes
   // A write cut short leaves only its hidden temporary file behind, never more than one a kill.
   EXPECT_LE(home.startingWith(".").size(), static_cast<size_t>(kKills));
+  for (const char* name : {"history.json", "usage.json", "config.json"}) {
+    EXPECT_EQ(home.mode(home.file(name)), 0600u) << name;  // the user's key and texts
+  }
 }
 
 }  // namespace
