@@ -27,11 +27,8 @@ inline std::optional<std::string> readBytes(const std::filesystem::path& path) {
 inline std::optional<Files> readFolder(const std::string& folder) {
   if (!std::filesystem::is_directory(folder)) return std::nullopt;
   Files found;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
-      found[std::filesystem::relative(entry.path(), folder)] = *readBytes(entry.path());
-    }
-  }
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) found[relative(entry.path(), folder)] = *readBytes(entry.path());
   return found;
 }
 
@@ -42,7 +39,6 @@ class TempHome final : public HomeDirectory {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  TempHome(const TempHome&) = delete;
 
   std::string path() const override { return path_; }
   std::string file(const std::string& name) const { return appFolder() + "/" + name; }

@@ -25,7 +25,6 @@ done
 stray=$(awk '!/^\.\/(usr\/.*)?$/ || /CMake|\.cmake$|\.o$|\.a$|\/build\/|\.in$/' <<<"$paths")
 [ -z "$stray" ] || fail "files outside /usr or left from the build: $stray"
 
-[ "$(dpkg-deb -f "$deb" Package)" = quorvel ] || fail "Package is not quorvel"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in pocketsphinx-en-us libc6 libstdc++6 libgtk-3-0 libwebkit2gtk-4.1-0 libpulse0 \

@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "fakes/loopback_http_server.h"
@@ -16,30 +15,21 @@ namespace {
 using namespace testing;
 using Reply = LoopbackHttpServer::Reply;
 
-// Completions in a few words ("<kind>: <error>", "<status> <body>" or "<status> too large"),
-// waited for with a bound.
-struct Results {
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<std::string> got;
-
-  HttpClient::Completion completion() {
-    return [this, caller = std::this_thread::get_id()](HttpResult r) {
-      const char* kinds[] = {"connection: ", "timeout: ", "security: "};
-      std::string said = std::this_thread::get_id() == caller ? "on the caller's thread " : "";
-      said += r.error ? kinds[static_cast<int>(r.failure)] + *r.error
-                      : std::to_string(r.status.value_or(0)) + " " +
-                            (r.bodyTooLarge ? "too large" : r.body.value_or("(no body)"));
-      std::lock_guard lock(mutex);
-      got.push_back(said);
-      arrived.notify_all();
-    };
-  }
-  bool waitFor(size_t count) {
-    std::unique_lock lock(mutex);
-    return arrived.wait_for(lock, std::chrono::seconds(20), [&] { return got.size() >= count; });
-  }
-};
+// Sends and waits (with a bound) for the outcome in a few words: "<kind>: <error>",
+// "<status> <body>" or "<status> too large".
+std::string outcome(HttpClient& client, HttpRequest request) {
+  auto said = std::make_shared<std::promise<std::string>>();  // outlives a lost completion
+  client.send(std::move(request), [said, caller = std::this_thread::get_id()](HttpResult r) {
+    const char* kinds[] = {"connection: ", "timeout: ", "security: "};
+    said->set_value((std::this_thread::get_id() == caller ? "on the caller's thread " : "") +
+                    (r.error ? kinds[static_cast<int>(r.failure)] + *r.error
+                             : std::to_string(r.status.value_or(0)) + " " +
+                                   (r.bodyTooLarge ? "too large" : r.body.value_or("(none)"))));
+  });
+  auto answer = said->get_future();
+  if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) return "no answer";
+  return answer.get();
+}
 
 HttpRequest post(const std::string& url, double silence = 15, double total = 120) {
   return {url, "POST", {{"Content-Type", "application/json"}}, "{}", silence, total, 10};
@@ -69,51 +59,14 @@ TEST(CurlHttpClient, hands_back_the_answer_or_a_transport_failure_within_its_bou
   CurlHttpClient client;
   for (const Row& row : rows) {
     if (row.reply) server.script(*row.reply);
-    Results results;
     auto started = std::chrono::steady_clock::now();
-    client.send(row.request, results.completion());
-    ASSERT_TRUE(results.waitFor(1));
-    EXPECT_EQ(results.got[0].rfind(row.outcome, 0), 0u) << results.got[0];
+    std::string said = outcome(client, row.request);
+    EXPECT_EQ(said.rfind(row.outcome, 0), 0u) << said;
     EXPECT_GE(std::chrono::steady_clock::now() - started,
               std::chrono::duration<double>(row.minSeconds));
   }
   EXPECT_EQ(https.requests(), 0);
   server.releaseStalls();
-}
-
-TEST(CurlHttpClient, keeps_requests_in_flight_together_and_ends_the_pending_ones_when_destroyed) {
-  LoopbackHttpServer server;
-  server.setDefault(Reply::gathering(3, "{}"));
-  Results results;
-  {
-    CurlHttpClient client;
-    for (int i = 0; i < 2; ++i) client.send(post(server.url()), results.completion());
-    client.send(post(server.url()), [&, again = results.completion()](HttpResult) {
-      client.send(post(server.url()), again);  // a completion may send again
-    });
-    ASSERT_TRUE(results.waitFor(3));
-    server.setDefault(Reply::stalling());
-    for (int i = 0; i < 2; ++i) client.send(post(server.url()), results.completion());
-    ASSERT_TRUE(server.waitForRequests(6));
-  }
-  EXPECT_EQ(server.mostInFlight(), 3);
-  const std::string cut = "connection: the HTTP client was shut down before the request completed";
-  EXPECT_EQ(results.got, (std::vector<std::string>{"200 {}", "200 {}", "200 {}", cut, cut}));
-  server.releaseStalls();
-}
-
-TEST(CurlHttpClient, parses_only_http_and_https_urls_with_a_host) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"HTTP://LocalHost:8080/v1", "http localhost"},
-      {"http://[0:0:0:0:0:0:0:1]:11434/v1", "http ::1"},
-      {"ftp://example.com/file", "(none)"},
-      {"https://", "(none)"},
-  };
-  CurlHttpClient client;
-  for (const auto& [text, expected] : cases) {
-    auto parsed = client.parseURL(text);
-    EXPECT_EQ(parsed ? parsed->scheme + " " + parsed->host : "(none)", expected) << text;
-  }
 }
 
 }  // namespace
