@@ -1,6 +1,7 @@
-// usage.json and history.json holding anything: usage reads as an object, each reaches the page
-// only as valid UTF-8 in a valid literal, and counting a session over usage.json leaves a
-// readable file one session further on, with what could not be read kept aside byte for byte.
+// usage.json and history.json holding anything: each is handed to the page only as stored and
+// only when non-empty valid UTF-8 (usage's in a valid literal), usage reads as an object, and
+// counting a session over it leaves a readable file one session further on, with what could
+// not be read kept aside byte for byte.
 #include <cassert>
 #include <cstdint>
 #include <limits>
