@@ -41,7 +41,6 @@ TEST_F(X11ClickMonitorTest, reports_left_and_right_clicks_outside_this_programs_
   }
   X11ClickMonitor monitor;
   ASSERT_TRUE(monitor.install([&] { ++clicks; }));
-  EXPECT_FALSE(monitor.install([] {})) << "one monitor per object";
   ASSERT_TRUE(clickAt(150, 150, 1));
   ASSERT_TRUE(testing::runUntil([&] { return windowClicks == 1; })) << "the click missed";
   for (int button : {1, 3, 2, 1}) ASSERT_TRUE(clickAt(600 + 10 * button, 400, button));
