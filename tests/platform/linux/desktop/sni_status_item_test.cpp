@@ -8,76 +8,78 @@ namespace quorvel::tray {
 namespace {
 
 using Rows = std::vector<std::string>;
+using SniStatusItemTest = testing::DesktopTest;
 
-class SniStatusItemTest : public testing::DesktopTest {
- protected:
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(DesktopTest::SetUp());
-    ASSERT_TRUE(watcher_.start());
-  }
-  // The item once registered; its signals are counted as a panel receives them from then on (the
-  // round trip after subscribing makes sure the bus has taken the subscription).
-  std::unique_ptr<SniStatusItem> registeredItem(bool openRow) {
-    auto item = std::make_unique<SniStatusItem>(bus_, SniStatusItem::Options{openRow});
-    EXPECT_TRUE(testing::runUntil([&] { return item->registrations() == 1; }));
-    subscription_ = g_dbus_connection_signal_subscribe(
-        peer_, nullptr, "org.kde.StatusNotifierItem", nullptr, "/StatusNotifierItem", nullptr,
-        G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GVariant*,
-           gpointer signals) { static_cast<Rows*>(signals)->push_back(name); },
-        &signals_, nullptr);
-    property(*item, "Id");
-    return item;
-  }
-  void TearDown() override {
-    if (subscription_) g_dbus_connection_signal_unsubscribe(peer_, subscription_);
-    DesktopTest::TearDown();
-  }
-  // A property as GVariant text, or for x >= 0
-  // the IconPixmap of scale 1 as "width x height alpha,red" at canvas point (x, y).
-  std::string property(const SniStatusItem& item, const char* name, int x = -1, int y = 0) {
-    GVariant* v = testing::getProperty(peer_, item.busName().c_str(), "/StatusNotifierItem",
-                                       "org.kde.StatusNotifierItem", name);
-    if (v == nullptr) return "<missing>";
-    if (x < 0) {
-      gchar* text = g_variant_print(v, FALSE);
-      const std::string out = text;
-      g_free(text);
-      g_variant_unref(v);
-      return out;
-    }
+TEST_F(SniStatusItemTest, exports_state_pixmap_menu_and_clicks_and_registers_with_each_watcher) {
+  testing::TestWatcher watcher;
+  ASSERT_TRUE(watcher.start());
+  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  GtkSettings* settings = gtk_settings_get_default();
+  g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
+  SniStatusItem item(bus_, SniStatusItem::Options{true});
+  ASSERT_TRUE(testing::runUntil([&] { return item.registrations() == 1; }));
+  EXPECT_EQ(watcher.registered(), Rows{item.busName()});
+  auto get = [&](const char* name) {
+    return testing::getProperty(peer_, item.busName().c_str(), "/StatusNotifierItem",
+                                "org.kde.StatusNotifierItem", name);
+  };
+  // Alpha and red at canvas point (x, y) of the pixmap of scale 1; "uneven" unless every visible
+  // pixel has the same red (straight alpha: a one-colour picture has no darker edges).
+  auto pixel = [&](int x, int y) {
+    GVariant* pixmaps = get("IconPixmap");
     int width = 0, height = 0;
     GVariant* bytes = nullptr;
-    g_variant_get_child(v, 0, "(ii@ay)", &width, &height, &bytes);
+    g_variant_get_child(pixmaps, 0, "(ii@ay)", &width, &height, &bytes);
     const auto* argb = static_cast<const std::uint8_t*>(g_variant_get_data(bytes));
     const size_t i = (static_cast<size_t>(y) * width + x) * 4;
     std::string out = std::to_string(width) + "x" + std::to_string(height) + " " +
                       std::to_string(argb[i]) + "," + std::to_string(argb[i + 1]);
-    // Straight alpha: every visible pixel of the one-colour picture has the red of this one.
     for (size_t j = 0; argb[i] != 0 && j < g_variant_get_size(bytes); j += 4) {
-      if (argb[j] != 0 && argb[j + 1] != argb[i + 1]) out += " uneven red";
+      if (argb[j] != 0 && argb[j + 1] != argb[i + 1]) out += " uneven";
     }
     g_variant_unref(bytes);
-    g_variant_unref(v);
+    g_variant_unref(pixmaps);
     return out;
+  };
+  Rows signals;
+  const guint subscription = g_dbus_connection_signal_subscribe(
+      peer_, nullptr, "org.kde.StatusNotifierItem", nullptr, "/StatusNotifierItem", nullptr,
+      G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GVariant*,
+         gpointer signals) { static_cast<Rows*>(signals)->push_back(name); },
+      &signals, nullptr);
+  EXPECT_EQ(pixel(20, 4), "28x18 255,0") << "black on a light panel";  // also a round trip
+  g_object_set(settings, "gtk-theme-name", "Adwaita-dark", nullptr);
+  EXPECT_TRUE(testing::runUntil([&] { return pixel(20, 4) == "28x18 255,255"; }));
+  item.setToolTip("Recording...");
+  item.setImage(StatusImage::RecordingBadge);
+  g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
+  EXPECT_TRUE(testing::runUntil([&] { return signals.size() == 4; }));
+  EXPECT_EQ(signals, (Rows{"NewIcon", "NewToolTip", "NewIcon", "NewIcon"}));
+  g_dbus_connection_signal_unsubscribe(peer_, subscription);
+  EXPECT_EQ(pixel(14, 9), "28x18 255,255") << "the red dot";
+  EXPECT_EQ(pixel(3, 9), "28x18 0,0");
+  for (const auto& [name, expected] : std::vector<std::pair<const char*, std::string>>{
+           {"IconName", "'quorvel-recording'"},
+           {"IconThemePath", "'" QUORVEL_SOURCE_DIR "/resources/icons'"},
+           {"ToolTip", "('', [], 'Recording...', '')"},
+           {"Menu", "'/MenuBar'"}}) {
+    GVariant* v = get(name);
+    gchar* text = v ? g_variant_print(v, FALSE) : g_strdup("<missing>");
+    EXPECT_EQ(text, expected);
+    g_free(text);
+    if (v) g_variant_unref(v);
   }
 
-  testing::TestWatcher watcher_;
-  Rows signals_;
-  guint subscription_ = 0;
-};
-
-TEST_F(SniStatusItemTest, exports_state_menu_and_clicks_and_registers_again_with_a_new_watcher) {
-  auto item = registeredItem(true);
-  EXPECT_EQ(watcher_.registered(), Rows{item->busName()});
+  // The menu, with the row that stands for a left click first.
   std::vector<ScreenPoint> clicks;
-  item->setActivateHandler([&](ScreenPoint where) { clicks.push_back(where); });
+  item.setActivateHandler([&](ScreenPoint where) { clicks.push_back(where); });
   std::string theme = "light";
   auto choice = [&](const char* title, const char* value) {
     return MenuItem{MenuItem::Kind::Action,        title, theme == value, "",
                     [&, value] { theme = value; }, {}};
   };
-  item->setMenuProvider([&] {
+  item.setMenuProvider([&] {
     return MenuModel{MenuItem{MenuItem::Kind::Submenu,
                               "Theme",
                               false,
@@ -86,22 +88,7 @@ TEST_F(SniStatusItemTest, exports_state_menu_and_clicks_and_registers_again_with
                               {choice("Light", "light"), choice("Dark", "dark")}},
                      MenuItem{MenuItem::Kind::Action, "Quit Quorvel", false, "", [] {}, {}}};
   });
-  item->setToolTip("Recording...");
-  item->setImage(StatusImage::RecordingBadge);
-  ASSERT_TRUE(testing::runUntil([&] { return signals_.size() == 2; }));
-  EXPECT_EQ(signals_, (Rows{"NewToolTip", "NewIcon"}));
-  const std::pair<const char*, std::string> properties[] = {
-      {"IconName", "'quorvel-recording'"},
-      {"IconThemePath", "'" QUORVEL_SOURCE_DIR "/resources/icons'"},
-      {"ToolTip", "('', [], 'Recording...', '')"},
-      {"Menu", "'/MenuBar'"}};
-  for (const auto& [name, expected] : properties) EXPECT_EQ(property(*item, name), expected);
-  EXPECT_EQ(property(*item, "IconPixmap", 14, 9), "28x18 255,255") << "the red dot";
-  EXPECT_EQ(property(*item, "IconPixmap", 3, 9), "28x18 0,0");
-
-  // The menu at the path the item names, with the row that stands for a left click first.
-  const std::string dest = g_dbus_connection_get_unique_name(bus_);
-  const std::string menu = "/MenuBar";
+  const std::string dest = g_dbus_connection_get_unique_name(bus_), menu = "/MenuBar";
   bool ok = false;
   testing::MenuNode root = testing::getMenuLayout(peer_, dest, menu, ok);
   ASSERT_TRUE(ok);
@@ -121,47 +108,18 @@ TEST_F(SniStatusItemTest, exports_state_menu_and_clicks_and_registers_again_with
   EXPECT_EQ(root.child("Theme")->rows(), (Rows{"Light [x]", "Dark [ ]"}));
   EXPECT_TRUE(testing::sendMenuEvent(peer_, dest, menu, root.children[0].id, "clicked"));
   ASSERT_TRUE(testing::runUntil([&] { return clicks.size() == 1; }));
-
   testing::CallResult r;
-  testing::call(peer_, item->busName().c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem",
+  testing::call(peer_, item.busName().c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem",
                 "Activate", g_variant_new("(ii)", 640, 12), r);
   ASSERT_TRUE(testing::runUntil([&] { return clicks.size() == 2; }));
   EXPECT_EQ(std::make_pair(clicks[1].x, clicks[1].y), std::make_pair(640, 12));
-  EXPECT_EQ(item->anchor()->x, 640);
+  EXPECT_EQ(item.anchor()->x, 640);
 
   // The panel restarts: a new watcher takes the name and must learn about the item.
-  watcher_.stop();
-  ASSERT_TRUE(watcher_.start());
-  EXPECT_TRUE(testing::runUntil([&] { return item->registrations() == 2; }));
-  EXPECT_EQ(watcher_.registered(), Rows(2, item->busName()));
-}
-
-// Black on a light panel, light on GNOME's and a dark theme's, redrawn as the theme changes.
-TEST_F(SniStatusItemTest, draws_the_icon_in_the_panels_foreground_and_announces_a_redraw) {
-  GtkSettings* settings = gtk_settings_get_default();
-  const struct {
-    const char* desktop;
-    const char* theme;
-    gboolean preferDark;
-    const char* pixel;  // (alpha, red) of the top line
-  } cases[] = {{"XFCE", "Adwaita", FALSE, "28x18 255,0"},
-               {"XFCE", "Adwaita-dark", FALSE, "28x18 255,255"},
-               {"XFCE", "Adwaita", TRUE, "28x18 255,255"},
-               {"XFCE", "Adwaita", FALSE, "28x18 255,0"},
-               {"ubuntu:GNOME", "HighContrast", FALSE, "28x18 255,255"}};
-  std::unique_ptr<SniStatusItem> item;
-  for (const auto& c : cases) {
-    setenv("XDG_CURRENT_DESKTOP", c.desktop, 1);
-    g_object_set(settings, "gtk-theme-name", c.theme, "gtk-application-prefer-dark-theme",
-                 c.preferDark, nullptr);
-    if (!item) item = registeredItem(false);
-    EXPECT_TRUE(testing::runUntil([&] { return property(*item, "IconPixmap", 20, 4) == c.pixel; }))
-        << c.desktop << " " << c.theme << " " << c.preferDark;
-  }
-  EXPECT_GE(signals_.size(), 3u);
-  EXPECT_EQ(signals_, Rows(signals_.size(), "NewIcon"));
-  g_object_set(settings, "gtk-theme-name", "Adwaita", "gtk-application-prefer-dark-theme", FALSE,
-               nullptr);
+  watcher.stop();
+  ASSERT_TRUE(watcher.start());
+  EXPECT_TRUE(testing::runUntil([&] { return item.registrations() == 2; }));
+  EXPECT_EQ(watcher.registered(), Rows(2, item.busName()));
 }
 
 }  // namespace
