@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,15 +22,13 @@ inline bool startGtk() {
 
 // Turns the default main context until `done` holds or `seconds` have passed; true if done.
 inline bool runUntil(const std::function<bool()>& done, double seconds = 10.0) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * 1e6);
   // A ticking source so that a blocking iteration wakes up to look at the clock.
   const guint tick = g_timeout_add(
-      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  bool ok = done();
-  while (!ok && std::chrono::steady_clock::now() < deadline) {
+      10, [](gpointer) -> gboolean { return TRUE; }, nullptr);
+  bool ok = false;
+  while (!(ok = done()) && g_get_monotonic_time() < deadline)
     g_main_context_iteration(nullptr, TRUE);
-    ok = done();
-  }
   g_source_remove(tick);
   return ok;
 }
@@ -115,17 +112,24 @@ class OwnedName {
     if (connection_ == nullptr) return;
     if (xml) {
       GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
-      static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {nullptr}};
+      static const GDBusInterfaceVTable vtable = {
+          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+             GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
+            GVariant* reply = static_cast<OwnedName*>(self)->onCall_(method, params);
+            g_dbus_method_invocation_return_value(invocation, reply);
+          },
+          nullptr,
+          nullptr,
+          {nullptr}};
       g_dbus_connection_register_object(connection_, path, node->interfaces[0], &vtable, this,
                                         nullptr, nullptr);
       g_dbus_node_info_unref(node);
     }
-    ownerId_ = g_bus_own_name_on_connection(
-        connection_, name, G_BUS_NAME_OWNER_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, gpointer self) {
-          static_cast<OwnedName*>(self)->held_ = true;
-        },
-        nullptr, this, nullptr);
+    auto acquired = [](GDBusConnection*, const gchar*, gpointer held) {
+      *static_cast<bool*>(held) = true;
+    };
+    ownerId_ = g_bus_own_name_on_connection(connection_, name, G_BUS_NAME_OWNER_FLAGS_NONE,
+                                            acquired, nullptr, &held_, nullptr);
     runUntil([this] { return held_; }, seconds);
   }
   ~OwnedName() {
@@ -140,13 +144,6 @@ class OwnedName {
   GDBusConnection* connection() const { return connection_; }
 
  private:
-  static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                       const gchar* method, GVariant* params, GDBusMethodInvocation* inv,
-                       gpointer self) {
-    g_dbus_method_invocation_return_value(inv,
-                                          static_cast<OwnedName*>(self)->onCall_(method, params));
-  }
-
   OnCall onCall_;
   GDBusConnection* connection_ = nullptr;
   guint ownerId_ = 0;
@@ -165,20 +162,14 @@ class DesktopLock : public OwnedName {
 // for the object under test and `peer_`, a separate connection, for the panel's side.
 class DesktopTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(startGtk());
-    ASSERT_TRUE(lock_.held());
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    peer_ = newPeerConnection();
-    ASSERT_TRUE(bus_ && peer_);
-  }
+  void SetUp() override { ASSERT_TRUE(startGtk() && lock_.held() && bus_ && peer_); }
   void TearDown() override {
     g_clear_object(&peer_);
     g_clear_object(&bus_);
   }
   DesktopLock lock_;
-  GDBusConnection* bus_ = nullptr;
-  GDBusConnection* peer_ = nullptr;
+  GDBusConnection* bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  GDBusConnection* peer_ = newPeerConnection();
 };
 
 // A StatusNotifierWatcher of the tests' own, as a panel runs it: it records every
@@ -190,7 +181,7 @@ class TestWatcher {
   bool start() {
     stop();
     name_ = std::make_unique<OwnedName>(
-        "org.kde.StatusNotifierWatcher", 10.0, "/StatusNotifierWatcher",
+        kName, 10.0, "/StatusNotifierWatcher",
         "<node><interface name='org.kde.StatusNotifierWatcher'>"
         "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
         "</interface></node>",
@@ -208,19 +199,20 @@ class TestWatcher {
     if (!name_) return;
     name_.reset();
     bool gone = false;
-    const guint watch = g_bus_watch_name(
-        G_BUS_TYPE_SESSION, "org.kde.StatusNotifierWatcher", G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
-        [](GDBusConnection*, const gchar*, gpointer gone) { *static_cast<bool*>(gone) = true; },
-        &gone, nullptr);
+    auto vanished = [](GDBusConnection*, const gchar*, gpointer gone) {
+      *static_cast<bool*>(gone) = true;
+    };
+    const guint watch = g_bus_watch_name(G_BUS_TYPE_SESSION, kName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                         nullptr, vanished, &gone, nullptr);
     runUntil([&] { return gone; });
     g_bus_unwatch_name(watch);
   }
-
   // The services registered, in order, as the items passed them.
   const std::vector<std::string>& registered() const { return registered_; }
   GDBusConnection* connection() const { return name_ ? name_->connection() : nullptr; }
 
  private:
+  static constexpr char kName[] = "org.kde.StatusNotifierWatcher";
   std::unique_ptr<OwnedName> name_;
   std::vector<std::string> registered_;
 };
@@ -267,6 +259,7 @@ inline MenuNode parseMenuNode(GVariant* node) {
   return out;
 }
 
+// A com.canonical.dbusmenu call; true when it was answered without an error.
 inline bool menuCall(GDBusConnection* peer, const std::string& dest, const std::string& path,
                      const char* method, GVariant* params) {
   CallResult r;
