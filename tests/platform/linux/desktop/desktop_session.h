@@ -99,6 +99,11 @@ inline bool runProgram(const std::vector<std::string>& args) {
          g_spawn_check_wait_status(status, nullptr);
 }
 
+// A name-acquired or -vanished handler that sets a bool.
+inline void setFlag(GDBusConnection*, const gchar*, gpointer flag) {
+  *static_cast<bool*>(flag) = true;
+}
+
 // A well-known name owned on a private connection of its own, with one object served there
 // when `xml` describes an interface: `onCall(method, params)` gives the reply (null for none).
 // Name and object are gone with the connection.
@@ -112,24 +117,13 @@ class OwnedName {
     if (connection_ == nullptr) return;
     if (xml) {
       GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
-      static const GDBusInterfaceVTable vtable = {
-          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
-             GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
-            GVariant* reply = static_cast<OwnedName*>(self)->onCall_(method, params);
-            g_dbus_method_invocation_return_value(invocation, reply);
-          },
-          nullptr,
-          nullptr,
-          {nullptr}};
+      static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {nullptr}};
       g_dbus_connection_register_object(connection_, path, node->interfaces[0], &vtable, this,
                                         nullptr, nullptr);
       g_dbus_node_info_unref(node);
     }
-    auto acquired = [](GDBusConnection*, const gchar*, gpointer held) {
-      *static_cast<bool*>(held) = true;
-    };
-    ownerId_ = g_bus_own_name_on_connection(connection_, name, G_BUS_NAME_OWNER_FLAGS_NONE,
-                                            acquired, nullptr, &held_, nullptr);
+    ownerId_ = g_bus_own_name_on_connection(connection_, name, G_BUS_NAME_OWNER_FLAGS_NONE, setFlag,
+                                            nullptr, &held_, nullptr);
     runUntil([this] { return held_; }, seconds);
   }
   ~OwnedName() {
@@ -144,6 +138,12 @@ class OwnedName {
   GDBusConnection* connection() const { return connection_; }
 
  private:
+  static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                       const gchar* method, GVariant* params, GDBusMethodInvocation* invocation,
+                       gpointer self) {
+    GVariant* reply = static_cast<OwnedName*>(self)->onCall_(method, params);
+    g_dbus_method_invocation_return_value(invocation, reply);
+  }
   OnCall onCall_;
   GDBusConnection* connection_ = nullptr;
   guint ownerId_ = 0;
@@ -199,11 +199,8 @@ class TestWatcher {
     if (!name_) return;
     name_.reset();
     bool gone = false;
-    auto vanished = [](GDBusConnection*, const gchar*, gpointer gone) {
-      *static_cast<bool*>(gone) = true;
-    };
     const guint watch = g_bus_watch_name(G_BUS_TYPE_SESSION, kName, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                         nullptr, vanished, &gone, nullptr);
+                                         nullptr, setFlag, &gone, nullptr);
     runUntil([&] { return gone; });
     g_bus_unwatch_name(watch);
   }

@@ -29,7 +29,6 @@ TEST_F(DesktopTextPasterTest, without_a_way_to_type_the_text_stays_copied_and_a_
   ASSERT_TRUE(notifications.held());
   g_setenv("PATH", "/nonexistent", TRUE);  // no wtype
 
-  gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "earlier", -1);
   DesktopTextPaster paster(waylandPasteKeystrokes());
   std::optional<PasteOutcome> outcome;
   paster.paste("go forward ten meters", nullptr, [&](PasteOutcome o) { outcome = o; });

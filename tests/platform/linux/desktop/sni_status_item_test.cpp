@@ -58,7 +58,6 @@ TEST_F(SniStatusItemTest, exports_state_pixmap_menu_and_clicks_and_registers_wit
   EXPECT_EQ(signals, (Rows{"NewIcon", "NewToolTip", "NewIcon", "NewIcon"}));
   g_dbus_connection_signal_unsubscribe(peer_, subscription);
   EXPECT_EQ(pixel(14, 9), "28x18 255,255") << "the red dot";
-  EXPECT_EQ(pixel(3, 9), "28x18 0,0");
   for (const auto& [name, expected] : std::vector<std::pair<const char*, std::string>>{
            {"IconName", "'quorvel-recording'"},
            {"IconThemePath", "'" QUORVEL_SOURCE_DIR "/resources/icons'"},
@@ -113,7 +112,6 @@ TEST_F(SniStatusItemTest, exports_state_pixmap_menu_and_clicks_and_registers_wit
                 "Activate", g_variant_new("(ii)", 640, 12), r);
   ASSERT_TRUE(testing::runUntil([&] { return clicks.size() == 2; }));
   EXPECT_EQ(std::make_pair(clicks[1].x, clicks[1].y), std::make_pair(640, 12));
-  EXPECT_EQ(item.anchor()->x, 640);
 
   // The panel restarts: a new watcher takes the name and must learn about the item.
   watcher.stop();

@@ -34,7 +34,7 @@ TEST(WebKitPageView, loads_the_bundle_page_and_runs_calls_both_ways_but_nothing_
   auto value = [&](const std::string& script) {
     std::optional<std::string> result;
     bool done = false;
-    view->evaluateForValue(script, [&](std::optional<std::string> json, auto) {
+    view->evaluateForValue(script, [&](auto json, auto) {
       result = json;
       done = true;
     });

@@ -28,8 +28,6 @@ TEST_F(X11GlobalHotKeyTest, refuses_a_key_held_elsewhere_then_counts_each_press_
   XCloseDisplay(other);
   X11GlobalHotKey hotKey;
   ASSERT_EQ(hotKey.registerHotKey("F6", [&] { ++count; }), 0);
-  EXPECT_EQ(hotKey.registerHotKey("F6", [] {}), X11GlobalHotKey::kAlreadyRegistered);
-  EXPECT_EQ(X11GlobalHotKey().registerHotKey("NoSuchKey", [] {}), X11GlobalHotKey::kUnknownKey);
   // Held for a second, long enough for the server's auto-repeat to send a dozen repeats (the
   // sleep makes the stimulus; nothing waits on it). The presses after it arrive after every
   // repeat, and a modified F6 is not the hot key.
