@@ -8,8 +8,6 @@
 #include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel::testing {
-namespace {
-
 using DesktopTextPasterTest = DesktopTest;
 
 TEST_F(DesktopTextPasterTest, without_a_way_to_type_the_text_stays_copied_and_a_notice_says_so) {
@@ -41,5 +39,4 @@ TEST_F(DesktopTextPasterTest, without_a_way_to_type_the_text_stays_copied_and_a_
   g_free(text);
 }
 
-}  // namespace
 }  // namespace quorvel::testing

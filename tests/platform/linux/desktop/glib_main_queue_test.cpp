@@ -5,8 +5,6 @@
 #include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel {
-namespace {
-
 using testing::runUntil;
 using Clock = std::chrono::steady_clock;
 
@@ -49,5 +47,4 @@ TEST(GLibMainQueue, runs_work_on_the_loop_by_due_time_then_submission_order) {
   for (int i = 0; i < 500; ++i) EXPECT_EQ(fromThread[i], i);
 }
 
-}  // namespace
 }  // namespace quorvel

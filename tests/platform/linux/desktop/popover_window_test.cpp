@@ -4,8 +4,6 @@
 #include "platform/linux/desktop/webkit_page_view.h"
 
 namespace quorvel {
-namespace {
-
 TEST(PopoverWindow, opens_centred_on_the_anchor_below_it_at_the_top_above_it_at_the_bottom) {
   ASSERT_TRUE(testing::startGtk());
   WebKitPageViewFactory views;
@@ -39,5 +37,4 @@ TEST(PopoverWindow, opens_centred_on_the_anchor_below_it_at_the_top_above_it_at_
   }
 }
 
-}  // namespace
 }  // namespace quorvel

@@ -5,8 +5,6 @@
 #include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel::tray {
-namespace {
-
 using Rows = std::vector<std::string>;
 using SniStatusItemTest = testing::DesktopTest;
 
@@ -120,5 +118,4 @@ TEST_F(SniStatusItemTest, exports_state_pixmap_menu_and_clicks_and_registers_wit
   EXPECT_EQ(watcher.registered(), Rows(2, item.busName()));
 }
 
-}  // namespace
 }  // namespace quorvel::tray

@@ -7,8 +7,6 @@
 #include "platform/linux/desktop/xembed_status_item.h"
 
 namespace quorvel::tray {
-namespace {
-
 using StatusItemFactoryTest = testing::DesktopTest;
 
 std::string kind(const FollowingStatusItem& item) {
@@ -40,5 +38,4 @@ TEST_F(StatusItemFactoryTest, picks_the_status_notifier_item_while_a_watcher_is_
   }
 }
 
-}  // namespace
 }  // namespace quorvel::tray

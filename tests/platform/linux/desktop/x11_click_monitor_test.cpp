@@ -7,8 +7,6 @@
 #include <gdk/gdkx.h>
 
 namespace quorvel {
-namespace {
-
 using X11ClickMonitorTest = testing::DesktopTest;
 
 bool clickAt(int x, int y, int button) {
@@ -46,5 +44,4 @@ TEST_F(X11ClickMonitorTest, reports_left_and_right_clicks_outside_this_programs_
   gtk_widget_destroy(window);
 }
 
-}  // namespace
 }  // namespace quorvel

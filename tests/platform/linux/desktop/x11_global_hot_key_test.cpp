@@ -8,8 +8,6 @@
 #include <gdk/gdkx.h>
 
 namespace quorvel {
-namespace {
-
 using X11GlobalHotKeyTest = testing::DesktopTest;
 
 TEST_F(X11GlobalHotKeyTest, refuses_a_key_held_elsewhere_then_counts_each_press_once) {
@@ -41,5 +39,4 @@ TEST_F(X11GlobalHotKeyTest, refuses_a_key_held_elsewhere_then_counts_each_press_
   EXPECT_EQ(count, 4);
 }
 
-}  // namespace
 }  // namespace quorvel

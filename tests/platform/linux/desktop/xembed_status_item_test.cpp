@@ -11,8 +11,6 @@
 #include <gdk/gdkx.h>
 
 namespace quorvel::tray {
-namespace {
-
 G_GNUC_BEGIN_IGNORE_DEPRECATIONS
 
 using XEmbedStatusItemTest = testing::DesktopTest;
@@ -53,5 +51,4 @@ TEST_F(XEmbedStatusItemTest, docks_in_the_tray_and_draws_in_the_colour_it_announ
 
 G_GNUC_END_IGNORE_DEPRECATIONS
 
-}  // namespace
 }  // namespace quorvel::tray
