@@ -206,7 +206,6 @@ class TestWatcher {
   }
   // The services registered, in order, as the items passed them.
   const std::vector<std::string>& registered() const { return registered_; }
-  GDBusConnection* connection() const { return name_ ? name_->connection() : nullptr; }
 
  private:
   static constexpr char kName[] = "org.kde.StatusNotifierWatcher";
