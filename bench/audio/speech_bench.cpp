@@ -223,7 +223,7 @@ void BM_StopToRawText(benchmark::State& state) {
     return false;
   };
   for (auto _ : state) {
-    webView->clear();
+    webView->scripts.clear();
     engine->userContentControllerDidReceive({{"action", "start_recording"}});
     queue.runPending();
     auto request = recognizer->last;
