@@ -37,14 +37,11 @@ void same(const Actual& actual, const Expected& expected) {
 
 }  // namespace
 
+// Runs the scene's steps in order.
 TEST_P(EngineScript, plays) {
-  play(GetParam());
-}
-
-void EngineScript::play(const Scene& scene) {
   recognizers.support("en-US");
   engine = engineOn(queue, recognizers, microphone, webView, app);
-  const std::string steps = scene.second + std::string(" | ");
+  const std::string steps = GetParam().second + std::string(" | ");
   for (size_t at = 0, end; (end = steps.find(" | ", at)) != std::string::npos; at = end + 3) {
     std::string step = steps.substr(at, end - at);
     SCOPED_TRACE(step);
@@ -137,9 +134,8 @@ void EngineScript::check(const std::string& verb, const std::string& arg,
   if (verb == "sent") return same(http.sent().size(), std::stoul(arg));
   if (verb == "pending") return same(http.pending(), std::stoul(arg));
   if (verb == "usage") {
-    auto record = usage.load();
-    return same(std::to_string(record.value("total_chars", 0)) + " " +
-                    std::to_string(record.value("total_sessions", 0)),
+    return same(std::to_string(usage.load().value("total_chars", 0)) + " " +
+                    std::to_string(usage.load().value("total_sessions", 0)),
                 arg);
   }
   if (verb == "buffers") return same(task.buffers.load(), std::stoul(arg));

@@ -69,8 +69,6 @@ struct EngineServices {
 
 class EngineScript : public ::testing::TestWithParam<Scene>, protected EngineServices {
  protected:
-  // Runs the scene's steps in order.
-  void play(const Scene& scene);
   // Runs one action; false when `verb` is a check.
   bool act(const std::string& verb, const std::string& arg, FakeRecognitionTask& task);
   void check(const std::string& verb, const std::string& arg, FakeRecognitionTask& task);
