@@ -1,4 +1,4 @@
-// A calendar whose today is whatever the test sets, so tests can cross a month boundary.
+// A calendar whose today is the day the test gives it.
 #pragma once
 
 #include <string>
@@ -12,7 +12,6 @@ class FixedCalendar final : public Calendar {
  public:
   explicit FixedCalendar(std::string today) : today_(std::move(today)) {}
   std::string today() const override { return today_; }
-  void set(std::string today) { today_ = std::move(today); }
 
  private:
   std::string today_;
