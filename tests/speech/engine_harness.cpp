@@ -62,9 +62,10 @@ TEST_P(EngineScript, plays) {
 }
 
 bool EngineScript::act(const std::string& verb, const std::string& arg, FakeRecognitionTask& task) {
-  auto send = [&](const char* action) {  // a mode that is not a string is no mode
-    engine->userContentControllerDidReceive(
-        {{"action", action}, {"mode", arg.empty() ? nlohmann::json() : nlohmann::json(arg)}});
+  auto send = [&](const char* action) {  // with the argument as its mode, when there is one
+    nlohmann::json body = {{"action", action}};
+    if (!arg.empty()) body["mode"] = arg;
+    engine->userContentControllerDidReceive(body);
   };
   static const std::vector<int16_t> block(4096, 1000);
   auto reply = [&] {
