@@ -32,9 +32,7 @@ bool clipboardHolds(const char* expected) {
   return same;
 }
 
-using PasteIntoActiveApp = QuorvelTest;
-
-TEST_F(PasteIntoActiveApp, only_a_hot_key_dictation_with_the_option_on_lands_in_the_focused_entry) {
+TEST_F(QuorvelTest, only_a_hot_key_dictation_with_the_option_on_lands_in_the_focused_entry) {
   if (std::getenv("QUORVEL_TEST_PULSE") == nullptr)
     GTEST_SKIP() << "needs the session's PulseAudio";
   ASSERT_TRUE(watcher_.start());

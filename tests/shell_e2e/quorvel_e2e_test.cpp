@@ -13,9 +13,7 @@ namespace quorvel::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using QuorvelDesktopTest = QuorvelTest;
-
-TEST_F(QuorvelDesktopTest, one_instance_toggled_by_later_starts_and_ended_quietly_by_a_signal) {
+TEST_F(QuorvelTest, one_instance_toggled_by_later_starts_and_ended_quietly_by_a_signal) {
   if (std::getenv("QUORVEL_TEST_PULSE") == nullptr)
     GTEST_SKIP() << "needs the session's PulseAudio";
   ASSERT_TRUE(watcher_.start());
@@ -109,8 +107,7 @@ struct TestShortcutsPortal {
   }
 };
 
-TEST_F(QuorvelDesktopTest,
-       on_wayland_without_a_tray_the_page_is_a_window_and_the_portal_key_toggles) {
+TEST_F(QuorvelTest, on_wayland_without_a_tray_the_page_is_a_window_and_the_portal_key_toggles) {
   // weston drawing into a window of the test session's X display (its X11 backend: unlike the
   // headless one it has a seat, without which GTK and WebKit print criticals a real session
   // never shows), on a socket in a runtime folder of its own.
