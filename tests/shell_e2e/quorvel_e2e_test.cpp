@@ -52,8 +52,6 @@ constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
 struct TestShortcutsPortal {
   bool refuse = false;
   std::string session, bound;  // bound: the shortcuts of the last BindShortcuts, as text
-  std::unique_ptr<GDBusNodeInfo, void (*)(GDBusNodeInfo*)> info{
-      g_dbus_node_info_new_for_xml(kBackendXml, nullptr), g_dbus_node_info_unref};
   std::unique_ptr<OwnedName> backend;
   std::unique_ptr<Process> frontend;
 
@@ -64,11 +62,25 @@ struct TestShortcutsPortal {
     std::ofstream(dir / "quorvel-test.portal")
         << "[portal]\nDBusName=" << kBackend
         << "\nInterfaces=org.freedesktop.impl.portal.GlobalShortcuts;\nUseIn=quorvel-test\n";
-    static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {nullptr}};
-    backend = std::make_unique<OwnedName>(kBackend, 10.0, [this](GDBusConnection* c) {
-      g_dbus_connection_register_object(c, kPortalPath, info->interfaces[0], &vtable, this, nullptr,
-                                        nullptr);
-    });
+    backend =
+        std::make_unique<OwnedName>(kBackend, 10.0, kPortalPath, kBackendXml,
+                                    [this](const gchar* method, GVariant* params) -> GVariant* {
+                                      if (std::string(method) == "CreateSession") {
+                                        const gchar* handle = nullptr;
+                                        g_variant_get_child(params, 1, "&o", &handle);
+                                        session = handle;
+                                        return g_variant_new_parsed("(%u, @a{sv} {})", 0);
+                                      }
+                                      GVariant* shortcuts = g_variant_get_child_value(params, 2);
+                                      gchar* text = g_variant_print(shortcuts, FALSE);
+                                      bound = text;
+                                      g_free(text);
+                                      // Response 1: the user cancelled the dialog.
+                                      GVariant* reply = g_variant_new_parsed(
+                                          "(%u, {'shortcuts': %v})", guint32(refuse), shortcuts);
+                                      g_variant_unref(shortcuts);
+                                      return reply;
+                                    });
     frontend = std::make_unique<Process>(
         "/usr/libexec/xdg-desktop-portal",
         Env{{"XDG_DESKTOP_PORTAL_DIR", dir}, {"XDG_CURRENT_DESKTOP", "quorvel-test"}});
@@ -82,28 +94,6 @@ struct TestShortcutsPortal {
         backend->connection(), nullptr, kPortalPath, "org.freedesktop.impl.portal.GlobalShortcuts",
         "Activated",
         g_variant_new_parsed("(%o, %s, %t, @a{sv} {})", session.c_str(), id, guint64(0)), nullptr);
-  }
-
-  static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                       const gchar* method, GVariant* params, GDBusMethodInvocation* invocation,
-                       gpointer data) {
-    auto* self = static_cast<TestShortcutsPortal*>(data);
-    if (std::string(method) == "CreateSession") {
-      const gchar* session = nullptr;
-      g_variant_get_child(params, 1, "&o", &session);
-      self->session = session;
-      g_dbus_method_invocation_return_value(invocation, g_variant_new_parsed("(%u, @a{sv} {})", 0));
-      return;
-    }
-    GVariant* shortcuts = g_variant_get_child_value(params, 2);
-    gchar* text = g_variant_print(shortcuts, FALSE);
-    self->bound = text;
-    g_free(text);
-    // Response 1: the user cancelled the dialog.
-    g_dbus_method_invocation_return_value(
-        invocation,
-        g_variant_new_parsed("(%u, {'shortcuts': %v})", guint32(self->refuse), shortcuts));
-    g_variant_unref(shortcuts);
   }
 };
 
