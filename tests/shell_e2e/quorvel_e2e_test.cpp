@@ -134,5 +134,19 @@ TEST_F(QuorvelTest, on_wayland_without_a_tray_the_page_is_a_window_and_the_porta
   }
 }
 
+// The Debian package unpacked the way dpkg installs it (maintainer scripts aside), with the tests'
+// build of the program at the packaged program's place: it finds its page in the package.
+TEST_F(QuorvelTest, installed_package_finds_its_page) {
+  if (!fs::exists(QUORVEL_PACKAGE_FILE)) GTEST_SKIP() << "scripts/package builds the package";
+  const std::string root = home_ + "/root";
+  capture("dpkg -x " QUORVEL_PACKAGE_FILE " " + root);
+  program_ = root + "/usr/bin/quorvel";
+  ASSERT_TRUE(fs::copy_file(QUORVEL_BINARY_DIR "/quorvel_probed", program_,
+                            fs::copy_options::overwrite_existing));
+  ASSERT_TRUE(launch()) << quorvel_->output();
+  EXPECT_EQ(page("location.pathname"),
+            root + "/usr/share/quorvel/sonabel-mac-native_sonabel-mac-native.bundle/ui.html");
+}
+
 }  // namespace
 }  // namespace quorvel::testing

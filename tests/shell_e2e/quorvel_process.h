@@ -132,7 +132,7 @@ class QuorvelTest : public ::testing::Test {
   }
 
   std::unique_ptr<Process> start(const std::string& args, const Env& env = {}) {
-    const std::string command = QUORVEL_BINARY_DIR "/quorvel_probed " + args;
+    const std::string command = program_ + " " + args;
     Env all{{"HOME", home_}, {"QUORVEL_TEST_PROBE", "1"}, {"XDG_CURRENT_DESKTOP", ""}};
     all.insert(all.end(), env.begin(), env.end());
     return std::make_unique<Process>(command, all,
@@ -171,6 +171,7 @@ class QuorvelTest : public ::testing::Test {
   GDBusConnection* peer_ = nullptr;
   std::unique_ptr<Process> quorvel_;
   int started_ = 0;
+  std::string program_ = QUORVEL_BINARY_DIR "/quorvel_probed";
 };
 
 }  // namespace quorvel::testing
