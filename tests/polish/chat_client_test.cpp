@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <map>
 
 #include "fakes/captured_output.h"
 #include "fakes/fake_http_client.h"
@@ -25,37 +26,31 @@ std::string answer(const json& content) {
   return json({{"choices", {{{"message", {{"role", "assistant"}, {"content", content}}}}}}}).dump();
 }
 
-std::string header(const HttpRequest& request, const std::string& name) {
-  for (const auto& [key, value] : request.headers) {
-    if (key == name) return value;
-  }
-  return "";
+// Polishes `text` (or applies `instruction` to it). The outcome reads "text|error", either part
+// possibly empty, and is ready at once when it came before the call returned.
+std::future<std::string> send(const DeepSeekPolisher& via, const std::string& text = "x",
+                              const std::string& mode = "Extract", const char* instruction = "") {
+  auto promise = std::make_shared<std::promise<std::string>>();
+  auto done = [promise](std::optional<std::string> text, std::optional<ChatError> error) {
+    promise->set_value(text.value_or("") + "|" + (error ? error->description : ""));
+  };
+  *instruction ? via.edit(text, instruction, done) : via.polish(text, mode, done);
+  return promise->get_future();
+}
+
+bool ready(std::future<std::string>& outcome, int seconds = 0) {
+  return outcome.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready;
 }
 
 class ChatClient : public ::testing::Test {
  protected:
-  // Polishes, or applies `instruction` to, `text`. The outcome reads "text|error" (either may
-  // be empty) and is ready at once when it came before the call returned.
-  std::future<std::string> send(const DeepSeekPolisher& via, const std::string& text = "x",
-                                const std::string& mode = "Extract", const char* instruction = "") {
-    auto promise = std::make_shared<std::promise<std::string>>();
-    auto done = [promise](std::optional<std::string> text, std::optional<ChatError> error) {
-      promise->set_value(text.value_or("") + "|" + (error ? error->description : ""));
-    };
-    *instruction ? via.edit(text, instruction, done) : via.polish(text, mode, done);
-    return promise->get_future();
-  }
-  static bool ready(std::future<std::string>& outcome, int seconds = 0) {
-    return outcome.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready;
-  }
-
   TempHome home;
   RecordingConsole console;
   FakeHttpClient fake;
   DeepSeekPolisher polisher{home, localFileSystem(), fake, console};
 };
 
-TEST_F(ChatClient, sends_to_the_configured_url_with_its_key_and_bounds_or_refuses_at_once) {
+TEST_F(ChatClient, sends_the_prompt_and_text_where_the_settings_say_or_refuses_at_once_saying_why) {
   const std::string vendor = "https://api.deepseek.com/chat/completions";
   const std::string relay = "https://api.quorvel.app/distill";
   const std::string unreadable = polisher.configFile() + " cannot be read";
@@ -76,32 +71,26 @@ TEST_F(ChatClient, sends_to_the_configured_url_with_its_key_and_bounds_or_refuse
       {R"({"relay_url": "http://127.8.9.10/d", "model": "llama3.2"})", "http://127.8.9.10/d", "",
        15, 120, "llama3.2"},
       {R"({"relay_url": "http://[::1]:8080/d", "model": 7})", "http://[::1]:8080/d"},
-      {R"({"request_timeout_seconds": 60})", relay, "", 60},
       {R"({"request_timeout_seconds": 90.5})", relay, "", 90.5, 181},
       {R"({"request_timeout_seconds": 5})", relay},
       {R"({"request_timeout_seconds": "90"})", relay},
       {R"({"request_timeout_seconds": 1e9})", relay, "", 600, 1200},
       {R"({"deepseek_api_key": "sk-1\n"})", "malformed"},
-      {R"({"deepseek_api_key": "sk-1\r\nX-Evil: 1"})", "malformed"},
-      {R"({"deepseek_api_key": "sk\t1"})", "malformed"},
       {R"({"deepseek_api_key": "sk\u007f"})", "malformed"},
       {R"({"deepseek_api_key": "sk", "api_base_url": "http://api.example.com/v1"})", "config.json"},
       {R"({"deepseek_api_key": "sk", "api_base_url": "http://127.0.0.1.example.com"})",
        "config.json"},
-      {R"({"relay_url": "http://10.0.0.7/distill"})", "config.json"},
       {R"({"relay_url": "ftp://127.0.0.1/distill"})", "config.json"},
-      {R"({"relay_url": "file:///etc/passwd"})", "config.json"},
       {R"({"relay_url": "not a url"})", ""},
       {R"({"deepseek_api_key": "sk-1",})", unreadable},
       {"[1]", unreadable},
-      {"key = sk-1", unreadable},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.config);
     home.put("config.json", row.config);
     console.clear();
     size_t before = fake.sent().size();
-    auto outcome = send(polisher, "");  // an empty text is still sent
+    auto outcome = send(polisher, " um\n");
     if (!row.to.starts_with("http")) {
       ASSERT_TRUE(ready(outcome));
       std::string result = outcome.get();
@@ -113,43 +102,30 @@ TEST_F(ChatClient, sends_to_the_configured_url_with_its_key_and_bounds_or_refuse
     }
     ASSERT_EQ(fake.sent().size(), before + 1);
     const HttpRequest sent = fake.sent().back();
+    std::map<std::string, std::string> header(sent.headers.begin(), sent.headers.end());
     EXPECT_EQ(sent.url, row.to);
-    EXPECT_EQ(header(sent, "Authorization"), row.key.empty() ? "" : "Bearer " + row.key);
-    EXPECT_EQ(header(sent, "X-Device-ID"),
-              row.key.empty() ? home.get("device_id").value_or("?") : "");
-    EXPECT_EQ(header(sent, "Content-Type"), "application/json");
+    EXPECT_EQ(header["Authorization"], row.key.empty() ? "" : "Bearer " + row.key);
+    EXPECT_EQ(header["X-Device-ID"], row.key.empty() ? home.get("device_id").value_or("?") : "");
+    EXPECT_EQ(header["Content-Type"], "application/json");
     EXPECT_EQ(sent.timeoutSeconds, row.silence);
     EXPECT_EQ(sent.totalTimeoutSeconds, row.total);
-    EXPECT_EQ(sent.method + std::to_string(sent.maxBodyBytes), "POST1048576");
-    EXPECT_EQ(json::parse(*sent.body)["model"], row.model);
-    EXPECT_TRUE(json::parse(*sent.body)["max_tokens"].is_number_integer());
+    json body = json::parse(*sent.body);
+    EXPECT_EQ(body, json({{"model", row.model},
+                          {"temperature", 0.3},
+                          {"max_tokens", 2048},
+                          {"messages",
+                           {{{"role", "system"}, {"content", DeepSeekPolisher::extractionPrompt()}},
+                            {{"role", "user"}, {"content", " um\n"}}}}}));
+    EXPECT_TRUE(body["max_tokens"].is_number_integer());
   }
   EXPECT_EQ(console.lines()[0], "[DeepSeek] config.json cannot be read (" + polisher.configFile() +
                                     "); request not sent");
-}
-
-TEST_F(ChatClient, extract_and_edit_send_their_prompt_and_other_modes_hand_the_text_back) {
-  auto extract = send(polisher, " so um\nhello ");
-  auto edit = send(polisher, "", "", "make it formal");
-  fake.reply(0, 200, answer("  Hello.\n"));
-  fake.fail(0, "offline");
-  EXPECT_EQ(extract.get(), "Hello.|");
-  EXPECT_EQ(edit.get(), "|offline");
-  EXPECT_EQ(console.lines().back(), "[DeepSeek] request failed: offline");
-  auto messages = [&](size_t i) { return json::parse(*fake.sent().at(i).body)["messages"]; };
-  EXPECT_EQ(messages(0),
-            json::array({{{"role", "system"}, {"content", DeepSeekPolisher::extractionPrompt()}},
-                         {{"role", "user"}, {"content", " so um\nhello "}}}));
-  EXPECT_EQ(
-      messages(1),
-      json::array({{{"role", "system"}, {"content", DeepSeekPolisher::editPrompt()}},
-                   {{"role", "user"}, {"content", "Text:\n\n\nInstruction: make it formal"}}}));
-  for (const char* mode : {"extract", "", "Summary", "Extract "}) {
+  size_t sent = fake.sent().size();
+  for (const char* mode : {"extract", "", "Summary", "Extract "}) {  // no prompt: the text itself
     auto direct = send(polisher, " raw\n", mode);
-    ASSERT_TRUE(ready(direct)) << mode;
-    EXPECT_EQ(direct.get(), " raw\n|") << mode;
+    EXPECT_TRUE(ready(direct) && direct.get() == " raw\n|") << mode;
   }
-  EXPECT_EQ(fake.sent().size(), 2u);
+  EXPECT_EQ(fake.sent().size(), sent);
 }
 
 TEST_F(ChatClient, a_reply_without_a_usable_answer_gives_neither_and_logs_a_short_safe_prefix) {
@@ -164,13 +140,10 @@ TEST_F(ChatClient, a_reply_without_a_usable_answer_gives_neither_and_logs_a_shor
       {{200, R"({"choices":[]})"}, ""},
       {{200, R"({"choices":[{"message":{"content":"fine"}},3]})"}, ""},
       {{200, answer(nullptr)}, ""},
-      {{200, answer(42)}, ""},
       {{200, answer(" \n\t ")}, ""},
       {{200, R"({"choices":[{"text":"no message"}]})"}, ""},
       {{200, R"({"choices":{"0":{"message":{"content":"x"}}}})"}, ""},
-      {{200, R"([{"choices":[]}])"}, ""},
       {{200, "not json at all"}, ""},
-      {{200, ""}, ""},
       {{200, std::string(199, 'x') + accented + std::string(5000, 'y')},
        std::string(199, 'x') + "... (5201 bytes)"},
       {{200, std::string((1 << 20) + 1, ' ')}, "the reply is larger than 1 MiB"},
@@ -200,8 +173,8 @@ TEST_F(ChatClient, no_path_prints_the_key_on_standard_output_or_error) {
     const char* instruction = "";
   };
   const Row rows[] = {
-      {"answers", Reply{200, answer("Hello.")}, server.url("/v1")},
-      {"edit answers", Reply{200, answer("Short.")}, server.url("/v1"), "", "make it short"},
+      {"answers", Reply{200, answer("  Hello.\n")}, server.url("/v1")},
+      {"edit answers", Reply{200, answer("Hello.")}, server.url("/v1"), "", "make it short"},
       {"key refused by the server", Reply{401, R"({"error":{"message":"Bad key"}})"}, server.url()},
       {"reply unparseable", Reply{502, "<html>Bad Gateway</html>"}, server.url("/v1")},
       {"stalls past the time-out", Reply::stalling(), server.url("/v1")},
@@ -221,6 +194,13 @@ TEST_F(ChatClient, no_path_prints_the_key_on_standard_output_or_error) {
     std::string printed = captured.text();
     EXPECT_NE(printed.find("[DeepSeek] "), npos) << "nothing captured";
     EXPECT_EQ(printed.find(key.substr(3, 16)), npos) << printed;
+    EXPECT_EQ(outcome.get().starts_with("Hello.|"),
+              row.reply && !row.reply->stall && row.reply->status == 200);
+    if (*row.instruction) {
+      json sent = json::parse(server.requests().back().body)["messages"];
+      EXPECT_EQ(sent[0]["content"], DeepSeekPolisher::editPrompt());
+      EXPECT_EQ(sent[1]["content"], "Text:\nhello there\n\nInstruction: make it short");
+    }
   }
   server.releaseStalls();
 }
