@@ -54,7 +54,6 @@ class Relay : public ::testing::Test {
   static std::pair<int, std::string> post(const RelayInstance& relay, const std::string& body,
                                           const std::string& device, const std::string& ip = "") {
     httplib::Client client("127.0.0.1", relay.port());
-    client.set_read_timeout(20);
     httplib::Headers headers = {{"X-Real-IP", ip}};
     if (!device.empty()) headers.emplace("X-Device-ID", device);
     auto result = client.Post("/distill", headers, body, "application/json");
@@ -72,8 +71,6 @@ TEST_F(Relay, answers_each_request_with_its_status_and_error_shape) {
   auto relay = start({"--device-requests-per-day", "2", "--device-chars-per-day", "9000",
                       "--address-requests-per-minute", "4", "--trust-x-real-ip", "true",
                       "--upstream-timeout-seconds", "1", "--max-in-flight", "1"});
-  Reply held = Reply::stalling();
-  held.body = kAnswer;
   const std::string x = R"({"role":"user","content":"x"})";
   const std::string e400 = "400 invalid_request";
   enum Setup { none, freshDeviceEach, redisDown, slowOneInFlight };
@@ -86,19 +83,16 @@ TEST_F(Relay, answers_each_request_with_its_status_and_error_shape) {
     std::optional<std::string> device = "";   // "": a fresh one
     std::optional<Reply> upstreamReply = {};  // to the first request
   };
-  FakeHttpClient desktop;  // what the desktop client sends to the relay
+  FakeHttpClient http;  // what the desktop client sends to the relay
   RecordingConsole console;
-  DeepSeekPolisher{folder, localFileSystem(), desktop, console}.polish("hello", "Extract", {});
-  HttpRequest fromDesktop = desktop.sent().at(0);
-  std::string desktopDevice = "none";
-  for (const auto& [name, value] : fromDesktop.headers) {
-    if (name == "X-Device-ID") desktopDevice = value;
-  }
+  DeepSeekPolisher desktop{folder, localFileSystem(), http, console};
+  desktop.polish("hello", "Extract", {});
   const Row rows[] = {
       {"quota store down", kHello, "503 quota_store_unavailable Retry-After", 1, redisDown},
       {"extra members", R"({"stream":1,"messages":[{"role":"user","content":"hello","n":1}]})",
        "200 answered"},
-      {"the desktop client's request", *fromDesktop.body, "200 answered", 1, none, desktopDevice},
+      {"the desktop client's request", *http.sent().at(0).body, "200 answered", 1, none,
+       desktop.getDeviceID()},
       {"not JSON", "{\"messages\": [", e400},
       {"array root", "[]", e400},
       {"deeply nested", std::string(100000, '[') + std::string(100000, ']'), e400},
@@ -113,7 +107,7 @@ TEST_F(Relay, answers_each_request_with_its_status_and_error_shape) {
       {"device id not a UUID", kHello, e400, 1, none, "not-a-uuid"},
       {"upstream reply not JSON", kHello, "502 upstream_failed", 1, none, "", Reply{200, "<"}},
       {"over the in-flight cap", kHello, "503 overloaded Retry-After", 1, slowOneInFlight, "",
-       held},
+       Reply::stalling()},
       {"device out of requests, a failed one refunded", kHello,
        "502 200 200 429 device_quota_exceeded Retry-After", 4, none, "", Reply{500, kAnswer}},
       {"device out of characters", chat(std::string(5000, 'c')).dump(),
