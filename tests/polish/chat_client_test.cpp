@@ -26,13 +26,14 @@ std::string answer(const json& content) {
   return json({{"choices", {{{"message", {{"role", "assistant"}, {"content", content}}}}}}}).dump();
 }
 
-// Polishes `text` (or applies `instruction` to it). The outcome reads "text|error", either part
-// possibly empty, and is ready at once when it came before the call returned.
+// Polishes `text` (or applies `instruction` to it). The outcome reads "text|reason" (the few words
+// the page shows for an error), either part possibly empty, and is ready at once when it came
+// before the call returned.
 std::future<std::string> send(const DeepSeekPolisher& via, const std::string& text = "x",
                               const std::string& mode = "Extract", const char* instruction = "") {
   auto promise = std::make_shared<std::promise<std::string>>();
   auto done = [promise](std::optional<std::string> text, std::optional<ChatError> error) {
-    promise->set_value(text.value_or("") + "|" + (error ? error->description : ""));
+    promise->set_value(text.value_or("") + "|" + (error ? error->reason : ""));
   };
   *instruction ? via.edit(text, instruction, done) : via.polish(text, mode, done);
   return promise->get_future();
@@ -53,7 +54,7 @@ class ChatClient : public ::testing::Test {
 TEST_F(ChatClient, sends_the_prompt_and_text_where_the_settings_say_or_refuses_at_once_saying_why) {
   const std::string vendor = "https://api.deepseek.com/chat/completions";
   const std::string relay = "https://api.quorvel.app/distill";
-  const std::string unreadable = polisher.configFile() + " cannot be read";
+  const std::string unreadable = "config.json cannot be read";
   struct Row {
     std::string config;
     std::string to;  // the URL, or a part of the error when refused ("": neither)
@@ -128,74 +129,72 @@ TEST_F(ChatClient, sends_the_prompt_and_text_where_the_settings_say_or_refuses_a
   EXPECT_EQ(fake.sent().size(), sent);
 }
 
-TEST_F(ChatClient, a_reply_without_a_usable_answer_gives_neither_and_logs_a_short_safe_prefix) {
-  LoopbackHttpServer server;
-  CurlHttpClient http;
-  DeepSeekPolisher real{home, localFileSystem(), http, console};
-  home.put("config.json", json({{"relay_url", server.url("/distill")}}).dump());
-  const std::string error = R"({"error":{"message":"Internal failure","type":"server_error"}})";
-  const std::string accented = "\xC3\xA9";  // two bytes: the cut must not split it
-  const std::pair<Reply, std::string> rows[] = {
-      {{500, error}, error},
-      {{200, R"({"choices":[]})"}, ""},
-      {{200, R"({"choices":[{"message":{"content":"fine"}},3]})"}, ""},
-      {{200, answer(nullptr)}, ""},
-      {{200, answer(" \n\t ")}, ""},
-      {{200, R"({"choices":[{"text":"no message"}]})"}, ""},
-      {{200, R"({"choices":{"0":{"message":{"content":"x"}}}})"}, ""},
-      {{200, "not json at all"}, ""},
-      {{200, std::string(199, 'x') + accented + std::string(5000, 'y')},
-       std::string(199, 'x') + "... (5201 bytes)"},
-      {{200, std::string((1 << 20) + 1, ' ')}, "the reply is larger than 1 MiB"},
-      {{200, "{\"choices\":\"\xff\xfe\"}"}, "nil"},
-  };
-  for (const auto& [reply, logged] : rows) {
-    server.script(reply);
-    auto outcome = send(real);
-    ASSERT_TRUE(ready(outcome, 20));
-    EXPECT_EQ(outcome.get(), "|") << reply.body.substr(0, 80);
-    EXPECT_EQ(console.lines().back(),
-              "[DeepSeek] failed to parse response: " + (logged.empty() ? reply.body : logged));
-  }
-}
-
-TEST_F(ChatClient, no_path_prints_the_key_on_standard_output_or_error) {
+// Over real HTTP, to a loopback server or none, with the key in config.json.
+TEST_F(ChatClient, each_reply_or_failure_gives_its_text_or_reason_and_never_prints_the_key) {
   const std::string key = "sk-7f3a9c1e5b2d4068a1c3e5f7091b2d4f";
   LoopbackHttpServer server;
   SelfSignedHttpsServer https;
   CurlHttpClient http;
   DeepSeekPolisher loud{home, localFileSystem(), http, standardOutput(), 1.0};
+  const std::string unparsed = "[DeepSeek] failed to parse response: ";
   struct Row {
-    const char* name;
+    std::string name;
     std::optional<Reply> reply;
-    std::string base;
+    std::string outcome = "|";  // "text|reason"
+    std::string base = "";      // "": the loopback server
     std::string keyTail = "";
     const char* instruction = "";
+    std::string printed = "[DeepSeek] ";  // a part of what it prints
   };
-  const Row rows[] = {
-      {"answers", Reply{200, answer("  Hello.\n")}, server.url("/v1")},
-      {"edit answers", Reply{200, answer("Hello.")}, server.url("/v1"), "", "make it short"},
-      {"key refused by the server", Reply{401, R"({"error":{"message":"Bad key"}})"}, server.url()},
-      {"reply unparseable", Reply{502, "<html>Bad Gateway</html>"}, server.url("/v1")},
-      {"stalls past the time-out", Reply::stalling(), server.url("/v1")},
-      {"connection refused", {}, "http://127.0.0.1:" + std::to_string(closedPort())},
-      {"certificate nobody signed", {}, https.url()},
-      {"base URL refused before sending", {}, "http://example.com"},
-      {"key with a line break", {}, server.url("/v1"), "\nX-Other: 1"},
+  const std::string closed = "http://127.0.0.1:" + std::to_string(closedPort());
+  std::vector<Row> rows = {
+      {"answers", Reply{200, answer("  Hello.\n")}, "Hello.|"},
+      {"edit answers", Reply{200, answer("Hello.")}, "Hello.|", "", "", "make it short"},
+      {"key refused by the server", Reply{401, R"({"error":"Bad key"})"}},
+      {"reply unparseable", Reply{502, "<html>"}, "|", "", "", "", unparsed + "<html>"},
+      {"stalls past the time-out", Reply::stalling(), "|the service did not answer in time"},
+      {"connection refused", {}, "|no connection", closed},
+      {"certificate nobody signed", {}, "|no secure connection to the service", https.url()},
+      {"base URL refused before sending",
+       {},
+       "|the api_base_url in config.json cannot be used",
+       "http://example.com"},
+      {"key with a line break", {}, "|the API key in config.json is malformed", "", "\nX-Other: 1"},
   };
+  const std::string accented = "\xC3\xA9";  // two bytes: the cut must not split it
+  const std::pair<std::string, std::string> unusable[] = {
+      // reply → what is printed of it
+      {R"({"error":{"message":"Internal failure","type":"server_error"}})", ""},
+      {R"({"choices":[]})", ""},
+      {R"({"choices":[{"message":{"content":"fine"}},3]})", ""},
+      {answer(nullptr), ""},
+      {answer(" \n\t "), ""},
+      {R"({"choices":[{"text":"no message"}]})", ""},
+      {R"({"choices":{"0":{"message":{"content":"x"}}}})", ""},
+      {"not json at all", ""},
+      {std::string(199, 'x') + accented + std::string(5000, 'y'),
+       std::string(199, 'x') + "... (5201 bytes)"},
+      {std::string((1 << 20) + 1, ' '), "the reply is larger than 1 MiB"},
+      {"{\"choices\":\"\xff\xfe\"}", "nil"},
+  };
+  for (const auto& [body, printed] : unusable) {
+    rows.push_back({"unusable: " + body.substr(0, 60), Reply{200, body}, "|", "", "", "",
+                    unparsed + (printed.empty() ? body : printed)});
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.reply) server.script(*row.reply);
     home.put("config.json",
-             json({{"deepseek_api_key", key + row.keyTail}, {"api_base_url", row.base}}).dump());
+             json({{"deepseek_api_key", key + row.keyTail},
+                   {"api_base_url", row.base.empty() ? server.url("/v1") : row.base}})
+                 .dump());
     CapturedOutput captured;
     auto outcome = send(loud, "hello there", "Extract", row.instruction);
     ASSERT_TRUE(ready(outcome, 20));
     std::string printed = captured.text();
-    EXPECT_NE(printed.find("[DeepSeek] "), npos) << "nothing captured";
+    EXPECT_EQ(outcome.get(), row.outcome);
+    EXPECT_NE(printed.find(row.printed), npos) << printed.substr(0, 400);
     EXPECT_EQ(printed.find(key.substr(3, 16)), npos) << printed;
-    EXPECT_EQ(outcome.get().starts_with("Hello.|"),
-              row.reply && !row.reply->stall && row.reply->status == 200);
     if (*row.instruction) {
       json sent = json::parse(server.requests().back().body)["messages"];
       EXPECT_EQ(sent[0]["content"], DeepSeekPolisher::editPrompt());
