@@ -76,12 +76,10 @@ TEST_F(ChatClient, sends_the_prompt_and_text_where_the_settings_say_or_refuses_a
       {R"({"request_timeout_seconds": 5})", relay},
       {R"({"request_timeout_seconds": "90"})", relay},
       {R"({"request_timeout_seconds": 1e9})", relay, "", 600, 1200},
-      {R"({"deepseek_api_key": "sk-1\n"})", "malformed"},
-      {R"({"deepseek_api_key": "sk\u007f"})", "malformed"},
-      {R"({"deepseek_api_key": "sk", "api_base_url": "http://api.example.com/v1"})", "config.json"},
       {R"({"deepseek_api_key": "sk", "api_base_url": "http://127.0.0.1.example.com"})",
        "config.json"},
       {R"({"relay_url": "ftp://127.0.0.1/distill"})", "config.json"},
+      {R"({"deepseek_api_key": "sk\u007f"})", "malformed"},  // DEL, as a line break is refused
       {R"({"relay_url": "not a url"})", ""},
       {R"({"deepseek_api_key": "sk-1",})", unreadable},
       {"[1]", unreadable},

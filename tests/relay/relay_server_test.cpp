@@ -64,7 +64,7 @@ class Relay : public ::testing::Test {
 
   TempHome folder;
   RedisServer redis{folder.path()};
-  LoopbackHttpServer upstream{64};  // every relay worker thread keeps its own connection open
+  LoopbackHttpServer upstream{256};  // every relay worker thread keeps its own connection open
 };
 
 TEST_F(Relay, answers_each_request_with_its_status_and_error_shape) {
