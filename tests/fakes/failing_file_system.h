@@ -1,8 +1,7 @@
-// The real file system with faults on demand: atomic writes that die between writing the
-// temporary file and renaming it (as a crash or a full disk would), and a count of calls.
+// The real file system with faults on demand: atomic writes that fail before the rename (as a
+// full disk would) and set-asides that fail, and a count of writes.
 #pragma once
 
-#include <fstream>
 #include <string>
 
 #include "platform/file_system.h"
@@ -13,8 +12,7 @@ class FailingFileSystem final : public FileSystem {
  public:
   explicit FailingFileSystem(FileSystem& real) : real_(real) {}
 
-  bool failWrites = false;
-  bool failMoveAside = false;
+  bool failWrites = false, failMoveAside = false;
   int writes = 0;
 
   std::optional<std::string> readFile(const std::string& path) const override {
@@ -27,8 +25,6 @@ class FailingFileSystem final : public FileSystem {
                                   unsigned mode) override {
     ++writes;
     if (!failWrites) return real_.writeFileAtomically(path, bytes, mode);
-    // The temporary file is written in full; the rename never happens.
-    std::ofstream(path + ".partial", std::ios::binary) << bytes;
     return {"No space left on device"};
   }
   bool moveAside(const std::string& path, const std::string& newPath) override {

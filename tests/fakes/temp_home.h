@@ -15,37 +15,30 @@
 
 namespace quorvel::testing {
 
+using Files = std::map<std::string, std::string>;  // relative path → bytes
+
 inline std::optional<std::string> readBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Every regular file below `folder`, by relative path (→ bytes); nullopt when the folder is not
-// there.
-inline std::optional<std::map<std::string, std::string>> readFolder(const std::string& folder) {
+// Every regular file below `folder`; nullopt when the folder is not there.
+inline std::optional<Files> readFolder(const std::string& folder) {
   if (!std::filesystem::is_directory(folder)) return std::nullopt;
-  std::map<std::string, std::string> found;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
-      found[std::filesystem::relative(entry.path(), folder).string()] = *readBytes(entry.path());
-    }
-  }
+  Files found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) found[relative(entry.path(), folder)] = *readBytes(entry.path());
   return found;
 }
 
 class TempHome final : public HomeDirectory {
  public:
-  TempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-home-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
+  TempHome() { (void)::mkdtemp(path_.data()); }
   ~TempHome() override {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path_, ignored);
   }
-  TempHome(const TempHome&) = delete;
-  TempHome& operator=(const TempHome&) = delete;
 
   std::string path() const override { return path_; }
   std::string file(const std::string& name) const { return appFolder() + "/" + name; }
@@ -55,12 +48,10 @@ class TempHome final : public HomeDirectory {
   }
   std::optional<std::string> get(const std::string& name) const { return readBytes(file(name)); }
   bool has(const std::string& name) const { return std::filesystem::exists(file(name)); }
-  // The files of the application folder whose names start with `prefix` (→ bytes).
-  std::map<std::string, std::string> startingWith(const std::string& prefix) const {
-    std::map<std::string, std::string> found;
-    for (const auto& [name, bytes] : readFolder(appFolder()).value_or(found)) {
-      if (name.rfind(prefix, 0) == 0) found[name] = bytes;
-    }
+  // The files of the application folder whose names start with `prefix`.
+  Files startingWith(const std::string& prefix) const {
+    Files found = readFolder(appFolder()).value_or(Files{});
+    std::erase_if(found, [&](const auto& entry) { return entry.first.rfind(prefix, 0) != 0; });
     return found;
   }
   unsigned mode(const std::string& path) const {
@@ -68,7 +59,7 @@ class TempHome final : public HomeDirectory {
   }
 
  private:
-  std::string path_;
+  std::string path_ = std::filesystem::temp_directory_path() / "quorvel-home-XXXXXX";
 };
 
 }  // namespace quorvel::testing

@@ -12,34 +12,26 @@
 
 namespace quorvel::testing {
 
-// A script cut into its code and its single-quoted literals (decoded); nothing when a literal
-// of the script is not valid.
-struct ScriptPiece {
-  bool literal = false;
-  std::string text;
-};
-
-inline std::optional<std::vector<ScriptPiece>> splitLiterals(std::string_view script) {
-  std::vector<ScriptPiece> pieces{{false, ""}};
-  bool inLiteral = false;
+// A script cut at its apostrophes: code, a literal (decoded), code, ... (literals at odd
+// places); nothing when a literal of the script is not valid.
+inline std::optional<std::vector<std::string>> splitLiterals(std::string_view script) {
+  std::vector<std::string> pieces(1);
   for (size_t i = 0; i < script.size(); ++i) {
-    char c = script[i];
-    if (c == '\'') {
-      inLiteral = !inLiteral;
-      pieces.push_back({inLiteral, ""});
-    } else if (inLiteral && (c == '\n' || c == '\r')) {
+    const bool inLiteral = pieces.size() % 2 == 0;
+    if (script[i] == '\'') {
+      pieces.emplace_back();
+    } else if (inLiteral && (script[i] == '\n' || script[i] == '\r')) {
       return std::nullopt;
-    } else if (inLiteral && c == '\\') {
+    } else if (inLiteral && script[i] == '\\') {
       if (++i == script.size() || std::string_view("\\'n").find(script[i]) == std::string::npos) {
         return std::nullopt;
       }
-      pieces.back().text += script[i] == 'n' ? '\n' : script[i];
+      pieces.back() += script[i] == 'n' ? '\n' : script[i];
     } else {
-      pieces.back().text += c;
+      pieces.back() += script[i];
     }
   }
-  if (inLiteral) return std::nullopt;
-  return pieces;
+  return pieces.size() % 2 == 1 ? std::optional(pieces) : std::nullopt;
 }
 
 }  // namespace quorvel::testing

@@ -87,23 +87,16 @@ SniStatusItem::~SniStatusItem() {
   g_object_unref(connection_);
 }
 
-void SniStatusItem::setImage(StatusImage image) {
-  image_ = image;
+void SniStatusItem::imageChanged() {
   emit("NewIcon");
 }
 
-void SniStatusItem::setToolTip(const std::string& text) {
-  toolTip_ = text;
+void SniStatusItem::toolTipChanged() {
   emit("NewToolTip");
 }
 
-void SniStatusItem::setActivateHandler(std::function<void(ScreenPoint where)> handler) {
-  activateHandler_ = std::move(handler);
-}
-
-void SniStatusItem::setMenuProvider(std::function<MenuModel()> provider) {
-  menuProvider_ = provider;
-  menu_->setProvider(std::move(provider));
+void SniStatusItem::menuProviderChanged() {
+  menu_->setProvider(menuProvider_);
 }
 
 void SniStatusItem::popUpMenu(ScreenPoint where) {

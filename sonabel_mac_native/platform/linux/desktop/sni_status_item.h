@@ -23,12 +23,12 @@
 
 #include "platform/linux/desktop/dbus_menu.h"
 #include "platform/linux/desktop/sni_wire.h"
+#include "platform/linux/desktop/stored_status_item.h"
 #include "platform/linux/desktop/tray_icon.h"
-#include "platform/status_item.h"
 
 namespace quorvel::tray {
 
-class SniStatusItem final : public StatusItem {
+class SniStatusItem final : public StoredStatusItem {
  public:
   struct Options {
     // Whether the menu starts with "Open Quorvel"; unset means: only where XDG_CURRENT_DESKTOP
@@ -42,10 +42,6 @@ class SniStatusItem final : public StatusItem {
   SniStatusItem(const SniStatusItem&) = delete;
   SniStatusItem& operator=(const SniStatusItem&) = delete;
 
-  void setImage(StatusImage image) override;
-  void setToolTip(const std::string& text) override;
-  void setActivateHandler(std::function<void(ScreenPoint where)> handler) override;
-  void setMenuProvider(std::function<MenuModel()> provider) override;
   void popUpMenu(ScreenPoint where) override;
   std::optional<ScreenPoint> anchor() const override;
 
@@ -54,6 +50,10 @@ class SniStatusItem final : public StatusItem {
   int registrations() const { return registrations_; }
 
  private:
+  void imageChanged() override;
+  void toolTipChanged() override;
+  void menuProviderChanged() override;
+
   static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar* path,
                            const gchar* iface, const gchar* method, GVariant* params,
                            GDBusMethodInvocation* invocation, gpointer self);
@@ -83,12 +83,8 @@ class SniStatusItem final : public StatusItem {
   int registrations_ = 0;
   std::string busName_;
 
-  StatusImage image_ = StatusImage::MenuBarIcon;
-  std::string toolTip_;
   std::string iconThemePath_;
   Rgb foreground_;
-  std::function<void(ScreenPoint)> activateHandler_;
-  std::function<MenuModel()> menuProvider_;
   std::optional<ScreenPoint> lastClick_;
   std::unique_ptr<DbusMenu> menu_;
   GtkWidget* popup_ = nullptr;

@@ -105,24 +105,20 @@ void FollowingStatusItem::setHostAvailabilityHandler(std::function<void(bool)> h
   reportAvailability();
 }
 
-void FollowingStatusItem::setImage(StatusImage image) {
-  image_ = image;
-  if (current_) current_->setImage(image);
+void FollowingStatusItem::imageChanged() {
+  if (current_) current_->setImage(image_);
 }
 
-void FollowingStatusItem::setToolTip(const std::string& text) {
-  toolTip_ = text;
-  if (current_) current_->setToolTip(text);
+void FollowingStatusItem::toolTipChanged() {
+  if (current_) current_->setToolTip(toolTip_);
 }
 
-void FollowingStatusItem::setActivateHandler(std::function<void(ScreenPoint where)> handler) {
-  activateHandler_ = handler;
-  if (current_) current_->setActivateHandler(std::move(handler));
+void FollowingStatusItem::activateHandlerChanged() {
+  if (current_) current_->setActivateHandler(activateHandler_);
 }
 
-void FollowingStatusItem::setMenuProvider(std::function<MenuModel()> provider) {
-  menuProvider_ = provider;
-  if (current_) current_->setMenuProvider(std::move(provider));
+void FollowingStatusItem::menuProviderChanged() {
+  if (current_) current_->setMenuProvider(menuProvider_);
 }
 
 void FollowingStatusItem::popUpMenu(ScreenPoint where) {

@@ -20,13 +20,13 @@
 #include <optional>
 #include <string>
 
-#include "platform/status_item.h"
+#include "platform/linux/desktop/stored_status_item.h"
 
 namespace quorvel::tray {
 
 class XEmbedStatusItem;
 
-class FollowingStatusItem final : public StatusItem {
+class FollowingStatusItem final : public StoredStatusItem {
  public:
   // `bus`: the session connection, or null when there is none (then XEmbed only).
   explicit FollowingStatusItem(GDBusConnection* bus);
@@ -34,10 +34,6 @@ class FollowingStatusItem final : public StatusItem {
   FollowingStatusItem(const FollowingStatusItem&) = delete;
   FollowingStatusItem& operator=(const FollowingStatusItem&) = delete;
 
-  void setImage(StatusImage image) override;
-  void setToolTip(const std::string& text) override;
-  void setActivateHandler(std::function<void(ScreenPoint where)> handler) override;
-  void setMenuProvider(std::function<MenuModel()> provider) override;
   void popUpMenu(ScreenPoint where) override;
   std::optional<ScreenPoint> anchor() const override;
 
@@ -49,6 +45,12 @@ class FollowingStatusItem final : public StatusItem {
   StatusItem* current() const { return current_.get(); }
 
  private:
+  // Each change goes on to the item that shows now; use() hands all four to a new one.
+  void imageChanged() override;
+  void toolTipChanged() override;
+  void activateHandlerChanged() override;
+  void menuProviderChanged() override;
+
   static void onWatcherAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
   static void onWatcherVanished(GDBusConnection*, const gchar*, gpointer self);
   void use(bool statusNotifier);
@@ -61,10 +63,6 @@ class FollowingStatusItem final : public StatusItem {
   std::unique_ptr<StatusItem> current_;
   XEmbedStatusItem* xembed_ = nullptr;  // current_ when it is the XEmbed icon
 
-  StatusImage image_ = StatusImage::MenuBarIcon;
-  std::string toolTip_;
-  std::function<void(ScreenPoint)> activateHandler_;
-  std::function<MenuModel()> menuProvider_;
   std::function<void(bool)> availabilityHandler_;
   std::optional<bool> reported_;
 };

@@ -131,21 +131,8 @@ XEmbedStatusItem::~XEmbedStatusItem() {
   }
 }
 
-void XEmbedStatusItem::setImage(StatusImage image) {
-  image_ = image;
-  redraw();
-}
-
-void XEmbedStatusItem::setToolTip(const std::string& text) {
-  gtk_status_icon_set_tooltip_text(icon_, text.empty() ? nullptr : text.c_str());
-}
-
-void XEmbedStatusItem::setActivateHandler(std::function<void(ScreenPoint where)> handler) {
-  activateHandler_ = std::move(handler);
-}
-
-void XEmbedStatusItem::setMenuProvider(std::function<MenuModel()> provider) {
-  menuProvider_ = std::move(provider);
+void XEmbedStatusItem::toolTipChanged() {
+  gtk_status_icon_set_tooltip_text(icon_, toolTip_.empty() ? nullptr : toolTip_.c_str());
 }
 
 bool XEmbedStatusItem::rebuildMenu() {

@@ -19,22 +19,18 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/desktop/stored_status_item.h"
 #include "platform/linux/desktop/tray_icon.h"
-#include "platform/status_item.h"
 
 namespace quorvel::tray {
 
-class XEmbedStatusItem final : public StatusItem {
+class XEmbedStatusItem final : public StoredStatusItem {
  public:
   XEmbedStatusItem();
   ~XEmbedStatusItem() override;
   XEmbedStatusItem(const XEmbedStatusItem&) = delete;
   XEmbedStatusItem& operator=(const XEmbedStatusItem&) = delete;
 
-  void setImage(StatusImage image) override;
-  void setToolTip(const std::string& text) override;
-  void setActivateHandler(std::function<void(ScreenPoint where)> handler) override;
-  void setMenuProvider(std::function<MenuModel()> provider) override;
   void popUpMenu(ScreenPoint where) override;
   std::optional<ScreenPoint> anchor() const override;
 
@@ -51,6 +47,9 @@ class XEmbedStatusItem final : public StatusItem {
   GtkWidget* shownMenu() const { return menu_; }
 
  private:
+  void imageChanged() override { redraw(); }
+  void toolTipChanged() override;
+
   static void onActivate(GtkStatusIcon*, gpointer self);
   static void onPopupMenu(GtkStatusIcon*, guint button, guint time, gpointer self);
   static void onThemeChanged(gpointer self);
@@ -59,9 +58,6 @@ class XEmbedStatusItem final : public StatusItem {
   bool rebuildMenu();
 
   GtkStatusIcon* icon_ = nullptr;
-  StatusImage image_ = StatusImage::MenuBarIcon;
-  std::function<void(ScreenPoint)> activateHandler_;
-  std::function<MenuModel()> menuProvider_;
   std::function<void(bool)> embeddedHandler_;
   GtkWidget* menu_ = nullptr;
 };
