@@ -38,7 +38,6 @@ class SelfSignedHttpsServer {
     if (thread_.joinable()) thread_.join();
   }
 
-  bool valid() const { return server_ && server_->is_valid() && port_ > 0; }
   std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/v1"; }
   int requests() const { return requests_; }
 
