@@ -149,6 +149,8 @@ TEST_F(Relay, answers_each_request_with_its_status_and_error_shape) {
   Json forwarded = chat("hello");  // only the members the relay knows, and its model
   forwarded["model"] = "m";
   EXPECT_EQ(Json::parse(upstream.requests().front().body), forwarded);
+  EXPECT_EQ(upstream.requests().front().header("Authorization"), "Bearer upstream-secret-key");
+  EXPECT_FALSE(upstream.requests().front().hasHeader("X-Device-ID"));
   std::string metrics = httplib::Client(relay->url()).Get("/metrics")->body;
   EXPECT_NE(metrics.find("quorvel_relay_requests_total{status=\"504\"} 1"), std::string::npos);
 }
