@@ -26,9 +26,9 @@
 #include "fakes/threaded_main_queue.h"
 #include "platform/linux/audio/allocation_counter.h"
 #include "platform/linux/audio/live_audio.h"
-#include "platform/linux/audio/speech_samples.h"
 #include "platform/linux/audio/pocketsphinx_recognizer.h"
 #include "platform/linux/audio/pulse_audio_input.h"
+#include "platform/linux/audio/speech_samples.h"
 #include "speech/audio_engine.h"
 
 namespace {
@@ -223,7 +223,7 @@ void BM_StopToRawText(benchmark::State& state) {
     return false;
   };
   for (auto _ : state) {
-    webView->clear();
+    webView->scripts.clear();
     engine->userContentControllerDidReceive({{"action", "start_recording"}});
     queue.runPending();
     auto request = recognizer->last;

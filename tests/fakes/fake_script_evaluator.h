@@ -1,5 +1,5 @@
-// A web view that records every script it is given. Completions are answered on a later turn
-// of the main queue, with the error the test chose (none by default).
+// A web view that records every script it is given. Completions report that the script ran, on
+// a later turn of the main queue.
 #pragma once
 
 #include <optional>
@@ -16,21 +16,12 @@ class FakeScriptEvaluator final : public ScriptEvaluator {
   explicit FakeScriptEvaluator(MainQueue& queue) : queue_(queue) {}
 
   void evaluate(const std::string& script) override { scripts.push_back(script); }
-
   void evaluate(const std::string& script, Completion done) override {
     scripts.push_back(script);
-    withCompletion.push_back(script);
-    queue_.async([done = std::move(done), error = failWith] { done(error); });
-  }
-
-  void clear() {
-    scripts.clear();
-    withCompletion.clear();
+    queue_.async([done = std::move(done)] { done(std::nullopt); });
   }
 
   std::vector<std::string> scripts;
-  std::vector<std::string> withCompletion;  // the scripts whose outcome was asked for
-  std::optional<std::string> failWith;      // the error every completion reports, when set
 
  private:
   MainQueue& queue_;

@@ -1,5 +1,6 @@
-// Recorders for the desktop shell's ports: tray item, popover, application, F6 grab, click
-// monitor and start at login. Each records what was done to it and can be told to refuse.
+// Stand-ins for the desktop shell's ports: tray item, popover, the rest of the desktop and
+// pasting. Each keeps what the shell's logic left in it, and the tests act as the desktop
+// through their handlers.
 #pragma once
 
 #include <functional>
@@ -13,116 +14,90 @@
 #include "platform/login_item.h"
 #include "platform/popover.h"
 #include "platform/status_item.h"
+#include "platform/text_paster.h"
 
 namespace quorvel::testing {
 
+// A tray item on a panel that is always there; the tests click it and ask for its menu.
 class FakeStatusItem final : public StatusItem {
  public:
-  void setImage(StatusImage value) override { image = value; }
-  void setToolTip(const std::string& text) override { toolTip = text; }
-  void setActivateHandler(std::function<void(ScreenPoint)> handler) override {
-    activate = std::move(handler);
-  }
-  void setMenuProvider(std::function<MenuModel()> provider) override {
-    menuProvider = std::move(provider);
-  }
+  void setImage(StatusImage) override {}
+  void setToolTip(const std::string&) override {}
+  void setActivateHandler(std::function<void(ScreenPoint)> handler) override { click = handler; }
+  void setMenuProvider(std::function<MenuModel()> provider) override { menu = provider; }
   void popUpMenu(ScreenPoint) override {}
   std::optional<ScreenPoint> anchor() const override { return ScreenPoint{600, 0}; }
-  void setHostAvailabilityHandler(std::function<void(bool)> handler) override {
-    availability = std::move(handler);
-    availability(hostAvailable);
-  }
-  void setHostAvailable(bool value) {
-    hostAvailable = value;
-    if (availability) availability(value);
-  }
+  void setHostAvailabilityHandler(std::function<void(bool)> handler) override { handler(true); }
 
-  void leftClick() { activate(ScreenPoint{600, 0}); }
-  MenuModel rightClick() { return menuProvider(); }
-
-  std::optional<StatusImage> image;
-  std::optional<std::string> toolTip;
-  std::function<void(ScreenPoint)> activate;
-  std::function<MenuModel()> menuProvider;
-  std::function<void(bool)> availability;
-  bool hostAvailable = true;
+  std::function<void(ScreenPoint)> click;
+  std::function<MenuModel()> menu;
 };
 
+// Shown or not, at an anchor; loseFocus() closes it as a desktop would.
 class FakePopover final : public Popover {
  public:
-  void setContentSize(int w, int h) override { size = {w, h}; }
-  void setContent(std::shared_ptr<WebView> view) override { content = std::move(view); }
+  void setContentSize(int, int) override {}
+  void setContent(std::shared_ptr<WebView>) override {}
   void show(std::optional<ScreenPoint> at) override {
-    ++shows;
     anchor = at;
     shown = true;
+    ++shows;
   }
   void close() override { shown = false; }
   bool isShown() const override { return shown; }
   void setClosesOnFocusLoss(bool value) override { closesOnFocusLoss = value; }
-  void useAsWindow(bool value) override { window = value; }
-  void setRecordingBadge(bool recording) override { badge = recording; }
+  void useAsWindow(bool) override {}
   void setFocusLossHandler(std::function<void()> handler) override { onFocusLoss = handler; }
-  // Another program took the keyboard focus.
   void loseFocus() {
-    if (!closesOnFocusLoss || !shown || window) return;
+    if (!closesOnFocusLoss || !shown) return;
     shown = false;
     if (onFocusLoss) onFocusLoss();
   }
 
-  std::pair<int, int> size;
+  bool shown = false, closesOnFocusLoss = false;
   int shows = 0;
-  bool shown = false, closesOnFocusLoss = false, window = false, badge = false;
   std::function<void()> onFocusLoss;
   std::optional<ScreenPoint> anchor;
-  std::shared_ptr<WebView> content;
 };
 
-class FakeApplication final : public Application {
+// The rest of the desktop: the application, the F6 grab (always granted), the monitor of clicks
+// elsewhere (where `clicksWatched`) and start at login (off).
+class FakeDesktop final : public Application,
+                          public GlobalHotKey,
+                          public GlobalClickMonitor,
+                          public LoginItem {
  public:
   bool registerAsPrimaryInstance() override { return true; }
-  void showAlert(const std::string& title, const std::string& body,
-                 const std::string& button) override {
-    alerts.push_back(title + "|" + body + "|" + button);
+  void showAlert(const std::string&, const std::string&, const std::string&) override {}
+  void quit() override {}
+  int registerHotKey(const std::string&, std::function<void()> onPress) override {
+    pressF6 = onPress;
+    return 0;
   }
-  void quit() override { ++quits; }
-  void setWindowed(bool value) override { windowed = value; }
-  std::vector<std::string> alerts;
-  bool windowed = false;
-  int quits = 0;
-};
-
-class FakeHotKey final : public GlobalHotKey {
- public:
-  int registerHotKey(const std::string& keyName, std::function<void()> onPress) override {
-    key = keyName;
-    press = std::move(onPress);
-    return status;
-  }
-  int status = 0;  // what registration answers; negative = refused
-  std::string key;
-  std::function<void()> press;
-};
-
-class FakeClickMonitor final : public GlobalClickMonitor {
- public:
   bool install(std::function<void()> onClick) override {
-    if (available) click = std::move(onClick);
-    return available;
+    if (clicksWatched) clickElsewhere = onClick;
+    return clicksWatched;
   }
-  bool available = true;
-  std::function<void()> click;
+  bool isEnabled() const override { return false; }
+  bool setEnabled(bool) override { return false; }
+
+  bool clicksWatched = true;
+  std::function<void()> pressF6, clickElsewhere;
 };
 
-// Start at login kept in a flag; `refuse` makes every change fail and leaves the flag alone.
-class FakeLoginItem final : public LoginItem {
+// Records what it pastes; `focus` is what noteFocus finds, `outcome` how every paste ends.
+class FakeTextPaster final : public TextPaster {
  public:
-  bool isEnabled() const override { return enabled; }
-  bool setEnabled(bool value) override {
-    if (!refuse) enabled = value;
-    return !refuse;
+  bool noteFocus() override { return focus; }
+  void paste(const std::string& text, std::function<void()> handFocusBack,
+             std::function<void(PasteOutcome)> done) override {
+    pasted.push_back(text);
+    handFocusBack();
+    done(outcome);
   }
-  bool enabled = false, refuse = false;
+  bool focus = true;
+  PasteOutcome outcome = PasteOutcome::Pasted;
+  std::vector<std::string> pasted;
 };
 
 }  // namespace quorvel::testing

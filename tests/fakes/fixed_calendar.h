@@ -1,7 +1,6 @@
-// A calendar whose today is whatever the test sets, so tests can cross a month boundary.
+// A calendar whose today is the day the test gives it.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -12,17 +11,9 @@ namespace quorvel::testing {
 class FixedCalendar final : public Calendar {
  public:
   explicit FixedCalendar(std::string today) : today_(std::move(today)) {}
-  std::string today() const override {
-    std::lock_guard lock(mutex_);
-    return today_;
-  }
-  void set(std::string today) {
-    std::lock_guard lock(mutex_);
-    today_ = std::move(today);
-  }
+  std::string today() const override { return today_; }
 
  private:
-  mutable std::mutex mutex_;
   std::string today_;
 };
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 
 #include "platform/main_queue.h"
@@ -21,12 +21,10 @@ class ThreadedMainQueue final : public MainQueue {
 
   void async(Task task) override { asyncAfter(0, std::move(task)); }
   void asyncAfter(double seconds, Task task) override {
-    {
-      std::lock_guard lock(mutex_);
-      tasks_.emplace_back(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(std::max(0.0, seconds))),
-                          std::move(task));
-    }
+    const auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(std::max(0.0, seconds)));
+    std::lock_guard lock(mutex_);
+    tasks_.emplace(due, std::move(task));  // after those due at the same time
     changed_.notify_all();
   }
 
@@ -34,26 +32,19 @@ class ThreadedMainQueue final : public MainQueue {
   // `timeout` has passed. Returns whether `done()` held.
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    for (;;) {
-      if (done()) return true;
-      Task task;
-      {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-          auto due = std::min_element(tasks_.begin(), tasks_.end(),
-                                      [](auto& a, auto& b) { return a.first < b.first; });
-          if (due != tasks_.end() && due->first <= Clock::now()) {
-            task = std::move(due->second);
-            tasks_.erase(due);
-            break;
-          }
-          if (Clock::now() >= deadline) return done();
-          changed_.wait_until(lock,
-                              due == tasks_.end() ? deadline : std::min(deadline, due->first));
-        }
+    while (!done()) {
+      std::unique_lock lock(mutex_);
+      while (tasks_.empty() || tasks_.begin()->first > Clock::now()) {
+        if (Clock::now() >= deadline) return done();
+        changed_.wait_until(lock,
+                            tasks_.empty() ? deadline : std::min(deadline, tasks_.begin()->first));
       }
+      Task task = std::move(tasks_.begin()->second);
+      tasks_.erase(tasks_.begin());
+      lock.unlock();
       task();
     }
+    return true;
   }
 
   // Runs whatever is due now, without waiting.
@@ -64,7 +55,7 @@ class ThreadedMainQueue final : public MainQueue {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::pair<Clock::time_point, Task>> tasks_;
+  std::multimap<Clock::time_point, Task> tasks_;
 };
 
 }  // namespace quorvel::testing

@@ -1,23 +1,22 @@
-// Child processes of the end-to-end tests. QuorvelProcess: the real quorvel program (the tests'
-// own build of it, which has the test probe, or another given by path) with its own temporary
-// HOME (whose .config holds its settings), the test probe switched on, its output collected and
-// its end observed on the main loop. spawnWith/stopProcess: a helper program (a compositor, a
-// panel), stopped by its pid. capture: a program's output; with it, what the bus and the X
-// display show.
+// The harness of the end-to-end tests. Process: a child program (the real quorvel, a compositor,
+// a panel), its output collected in a file, its end observed on the main loop, stopped with
+// SIGTERM when it goes. QuorvelTest: the real program (the tests' own build of it, which has the
+// test probe) with its own temporary HOME on the test session's desktop, and its page read
+// through the probe on the bus.
 #pragma once
 
 #include <gio/gio.h>
-#include <gio/gunixinputstream.h>
-#include <glib-unix.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "platform/linux/desktop/desktop_session.h"
 
@@ -25,71 +24,22 @@ namespace quorvel::testing {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
-inline std::vector<gchar*> argvOf(const std::vector<std::string>& args) {
-  std::vector<gchar*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<gchar*>(a.c_str()));
-  argv.push_back(nullptr);
-  return argv;
-}
-
-inline gchar** environmentWith(const Env& env) {
-  gchar** environment = g_get_environ();
-  for (const auto& [name, value] : env) {
-    environment = g_environ_setenv(environment, name.c_str(), value.c_str(), TRUE);
-  }
-  return environment;
-}
-
-// Starts `args` with `env` over the test's environment, output discarded; 0 when it could not.
-inline GPid spawnWith(const std::vector<std::string>& args, const Env& env = {}) {
-  auto argv = argvOf(args);
-  gchar** environment = environmentWith(env);
-  GPid pid = 0;
-  const bool ok =
-      g_spawn_async(nullptr, argv.data(), environment,
-                    GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
-                                G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                    nullptr, nullptr, &pid, nullptr);
-  g_strfreev(environment);
-  return ok ? pid : 0;
-}
-
-inline void stopProcess(GPid& pid) {
-  if (pid == 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-  g_spawn_close_pid(pid);
-  pid = 0;
-}
-
-// Runs a program to its end and returns its standard output ("" when it failed).
-inline std::string capture(const std::vector<std::string>& args) {
-  auto argv = argvOf(args);
+// Runs a command line to its end and returns its standard output ("" when it failed).
+inline std::string capture(const std::string& command) {
   gchar* out = nullptr;
   gint status = 0;
-  const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr,
-                                GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
-                                nullptr, nullptr, &out, nullptr, &status, nullptr);
-  std::string text = ran && out && g_spawn_check_wait_status(status, nullptr) ? out : "";
+  const bool ok = g_spawn_command_line_sync(command.c_str(), &out, nullptr, &status, nullptr) &&
+                  g_spawn_check_wait_status(status, nullptr);
+  std::string text = ok && out ? out : "";
   g_free(out);
   return text;
 }
 
-inline bool nameOwned(const char* name) {
-  return capture({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                  "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
-                  name}) == "(true,)\n";
-}
-
-// The sizes of the visible windows titled "Quorvel", e.g. "440x420 ".
-inline std::string quorvelWindowSizes() {
-  const std::string all = capture(
-      {"xdotool", "search", "--onlyvisible", "--name", "^Quorvel$", "getwindowgeometry", "%@"});
-  std::string sizes;
-  for (size_t at = 0; (at = all.find("Geometry: ", at)) != std::string::npos; ++at) {
-    sizes += all.substr(at + 10, all.find('\n', at) - at - 10) + " ";
-  }
-  return sizes;
+inline bool nameOwned(const std::string& name) {
+  return capture(
+             "gdbus call --session --dest org.freedesktop.DBus --object-path "
+             "/org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner " +
+             name) == "(true,)\n";
 }
 
 // No GTK or GLib criticals or warnings in a program's output.
@@ -100,88 +50,128 @@ inline bool quiet(const std::string& output) {
   return true;
 }
 
-class QuorvelProcess {
+class Process {
  public:
-  explicit QuorvelProcess(std::string home,
-                          std::string program = std::string(QUORVEL_BINARY_DIR) + "/quorvel_probed")
-      : home_(std::move(home)), program_(std::move(program)) {}
-  ~QuorvelProcess() {
-    if (process_ == nullptr) return;
-    if (running()) g_subprocess_force_exit(process_);
-    runUntil([this] { return !running() && watch_ == 0; }, 5.0);
-    if (watch_ != 0) g_source_remove(watch_);
-    g_object_unref(process_);
-  }
-  QuorvelProcess(const QuorvelProcess&) = delete;
-  QuorvelProcess& operator=(const QuorvelProcess&) = delete;
-
-  // Starts the program with `args` after its name and `env` over the test's environment.
-  bool start(const std::vector<std::string>& args = {}, const Env& env = {}) {
-    GSubprocessLauncher* launcher = g_subprocess_launcher_new(
-        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE));
-    // The menu's rows are checked as a panel other than GNOME's shows them.
-    Env all{{"HOME", home_}, {"QUORVEL_TEST_PROBE", "1"}, {"XDG_CURRENT_DESKTOP", ""}};
-    all.insert(all.end(), env.begin(), env.end());
-    for (const auto& [name, value] : all) {
+  // `command` as a shell would split it, `env` over the test's environment; standard output and
+  // error go to `log`.
+  explicit Process(const std::string& command, const Env& env = {},
+                   const std::string& log = "/dev/null")
+      : log_(log) {
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE);
+    g_subprocess_launcher_set_stdout_file_path(launcher, log.c_str());
+    g_subprocess_launcher_unsetenv(launcher, "XDG_CONFIG_HOME");
+    for (const auto& [name, value] : env) {
       g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
     }
-    g_subprocess_launcher_unsetenv(launcher, "XDG_CONFIG_HOME");
-    std::vector<std::string> words{program_};
-    words.insert(words.end(), args.begin(), args.end());
-    started_ = std::chrono::steady_clock::now();
-    process_ = g_subprocess_launcher_spawnv(launcher, argvOf(words).data(), nullptr);
+    gchar** argv = nullptr;
+    if (g_shell_parse_argv(command.c_str(), nullptr, &argv, nullptr)) {
+      process_ = g_subprocess_launcher_spawnv(launcher, argv, nullptr);
+    }
+    g_strfreev(argv);
     g_object_unref(launcher);
-    if (process_ == nullptr) return false;
+    if (process_ == nullptr) return;
     running_ = true;
     g_subprocess_wait_async(
         process_, nullptr,
         [](GObject*, GAsyncResult*, gpointer self) {
-          static_cast<QuorvelProcess*>(self)->running_ = false;
+          static_cast<Process*>(self)->running_ = false;
         },
         this);
-    const int fd =
-        g_unix_input_stream_get_fd(G_UNIX_INPUT_STREAM(g_subprocess_get_stdout_pipe(process_)));
-    watch_ = g_unix_fd_add(
-        fd, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
-        [](gint fd, GIOCondition, gpointer data) -> gboolean {
-          auto* self = static_cast<QuorvelProcess*>(data);
-          char buffer[4096];
-          const ssize_t got = read(fd, buffer, sizeof buffer);
-          if (got > 0) self->output_.append(buffer, got);
-          if (got > 0) return G_SOURCE_CONTINUE;
-          self->watch_ = 0;
-          return G_SOURCE_REMOVE;
-        },
-        this);
-    return true;
   }
+  ~Process() {
+    if (process_ == nullptr) return;
+    signal(SIGTERM);
+    if (!waitForExit()) g_subprocess_force_exit(process_);
+    runUntil([this] { return !running_; }, 60.0);
+    g_object_unref(process_);
+  }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
 
   bool running() const { return running_; }
-  // While it runs.
-  int pid() const {
-    const gchar* id = g_subprocess_get_identifier(process_);
-    return id ? std::atoi(id) : 0;
+  void signal(int number) {
+    if (running_) g_subprocess_send_signal(process_, number);
   }
-  // The wait status, once it has ended.
-  int exitStatus() const { return g_subprocess_get_status(process_); }
-  // Standard output and standard error (GLib's and GTK's warnings), as they arrived.
-  const std::string& output() const { return output_; }
-  std::chrono::steady_clock::time_point startedAt() const { return started_; }
-  bool waitForOutput(const std::string& text, double seconds = 10.0) {
-    return runUntil([&] { return output_.find(text) != std::string::npos; }, seconds);
+  // Ended with status 0.
+  bool succeeded() const { return process_ && !running_ && g_subprocess_get_successful(process_); }
+  std::string output() const {
+    std::ifstream in(log_);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  bool waitForExit(double seconds = 10.0) {
+  bool waitForOutput(const std::string& text, double seconds = 10.0) const {
+    return runUntil([&] { return output().find(text) != std::string::npos; }, seconds);
+  }
+  bool waitForExit(double seconds = 10.0) const {
     return runUntil([this] { return !running_; }, seconds);
   }
 
  private:
-  std::string home_;
-  std::string program_;
+  std::string log_;
   GSubprocess* process_ = nullptr;
   bool running_ = false;
-  guint watch_ = 0;
-  std::string output_;
-  std::chrono::steady_clock::time_point started_;
+};
+
+class QuorvelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(startGtk());
+    ASSERT_TRUE(lock_.held());
+    // Not under /tmp: with HOME there, WebKit's web process does not see the test display's
+    // Xauthority (under /tmp too) and warns that it cannot open the display.
+    char pattern[] = "/var/tmp/quorvel-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    home_ = pattern;
+    std::filesystem::create_directories(home_ + "/.config/quorvel");
+    peer_ = newPeerConnection();
+    ASSERT_NE(peer_, nullptr);
+  }
+  void TearDown() override {
+    quorvel_.reset();
+    g_clear_object(&peer_);
+    if (!home_.empty()) std::filesystem::remove_all(home_);
+  }
+
+  std::unique_ptr<Process> start(const std::string& args, const Env& env = {}) {
+    const std::string command = program_ + " " + args;
+    Env all{{"HOME", home_}, {"QUORVEL_TEST_PROBE", "1"}, {"XDG_CURRENT_DESKTOP", ""}};
+    all.insert(all.end(), env.begin(), env.end());
+    return std::make_unique<Process>(command, all,
+                                     home_ + "/output-" + std::to_string(++started_) + ".txt");
+  }
+  // Starts the program; true once its page has loaded and is idle.
+  bool launch(const std::string& args = "", const Env& env = {}) {
+    quorvel_.reset();
+    quorvel_ = start(args, env);
+    return waitForPage("document.readyState === 'complete' && state", "idle", 30.0);
+  }
+  // A later start of the program: its output, once it has left with status 0.
+  std::string startAgain(const std::string& args, const Env& env = {}) {
+    auto later = start(args, env);
+    if (!later->waitForExit(20.0)) return "<did not end>";
+    return later->succeeded() ? later->output() : "<failed>";
+  }
+
+  // The value of a script in the program's page, null when the probe gave none.
+  nlohmann::json page(const std::string& script) {
+    CallResult r;
+    // At the program's name on the bus, where its tray item is too.
+    call(peer_, "app.quorvel.Quorvel", "/app/quorvel/TestProbe", "app.quorvel.TestProbe", "Eval",
+         g_variant_new("(s)", script.c_str()), r);
+    const gchar* json = nullptr;
+    if (r.reply) g_variant_get(r.reply, "(&s)", &json);
+    return json ? nlohmann::json::parse(json, nullptr, false) : nlohmann::json();
+  }
+  bool waitForPage(const std::string& script, const nlohmann::json& expected,
+                   double seconds = 10.0) {
+    return runUntil([&] { return page(script) == expected; }, seconds);
+  }
+  DesktopLock lock_;
+  TestWatcher watcher_;
+  std::string home_;
+  GDBusConnection* peer_ = nullptr;
+  std::unique_ptr<Process> quorvel_;
+  int started_ = 0;
+  std::string program_ = QUORVEL_BINARY_DIR "/quorvel_probed";
 };
 
 }  // namespace quorvel::testing

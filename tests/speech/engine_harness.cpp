@@ -1,156 +1,149 @@
 #include "speech/engine_harness.h"
 
+#include <functional>
+#include <map>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace quorvel::testing {
+namespace {
 
-void EngineScript::play(const Scene& scene) {
+std::string joined(const std::vector<std::string>& all, size_t from) {
+  std::string out;
+  for (size_t i = from; i < all.size(); ++i) out += (i > from ? "," : "") + all[i];
+  return out;
+}
+
+// The first entry from `from` on that holds `text` ("=<text>": that is `text`), or all.size().
+size_t find(const std::vector<std::string>& all, size_t from, const std::string& text) {
+  auto holds = [&](const std::string& entry) {
+    return text[0] == '=' ? entry == text.substr(1) : entry.find(text) != std::string::npos;
+  };
+  while (from < all.size() && !holds(all[from])) ++from;
+  return from;
+}
+
+void expectFound(const std::vector<std::string>& all, size_t& at, const std::string& text) {
+  size_t found = find(all, at, text);
+  EXPECT_LT(found, all.size()) << "not found after " << at << " in:\n" << joined(all, 0);
+  if (found < all.size()) at = found + 1;
+}
+
+template <class Actual, class Expected>
+void same(const Actual& actual, const Expected& expected) {
+  EXPECT_EQ(actual, expected);
+}
+
+}  // namespace
+
+// Runs the scene's steps in order.
+TEST_P(EngineScript, plays) {
   recognizers.support("en-US");
-  engine = makeEngine();
-  const std::string line = scene.steps;
-  for (size_t at = 0; at <= line.size();) {
-    size_t end = std::min(line.find(" | ", at), line.size());
-    std::string step = line.substr(at, end - at);
-    at = end + 3;
-    if (step.empty()) continue;
+  engine = engineOn(queue, recognizers, microphone, webView, app);
+  const std::string steps = GetParam().second + std::string(" | ");
+  for (size_t at = 0, end; (end = steps.find(" | ", at)) != std::string::npos; at = end + 3) {
+    std::string step = steps.substr(at, end - at);
     SCOPED_TRACE(step);
-    size_t task = recognizers.tasks.empty() ? 0 : recognizers.tasks.size() - 1;
-    if (step[0] == '#') {
-      task = std::stoul(step.substr(1));
-      step = step.substr(step.find(' ') + 1);
-    }
+    // The newest task, or the n-th one; "none" while there is no such task.
+    size_t task = step[0] == '#' ? std::stoul(step.substr(1)) : recognizers.tasks.size() - 1;
+    if (step[0] == '#') step.erase(0, step.find(' ') + 1);
     std::string verb = step.substr(0, step.find(' '));
-    std::string arg = verb.size() < step.size() ? step.substr(verb.size() + 1) : "";
-    bool settle = verb.back() != '!';
+    const std::string arg = step.substr(std::min(step.size(), verb.size() + 1));
+    const bool settle = verb.back() != '!';
     if (!settle) verb.pop_back();
-    checking_ = false;
-    act(verb, arg, task < recognizers.tasks.size() ? recognizers.tasks[task].get() : &none_);
-    if (settle && !checking_) queue.runUntilIdle();
+    auto& named = task < recognizers.tasks.size() ? *recognizers.tasks[task] : none_;
+    if (!act(verb, arg, named)) {
+      check(verb, arg, named);
+    } else if (settle) {
+      queue.runUntilIdle();
+    }
   }
 }
 
-// Each step's action or check; `arg` is the rest of the step, `task` the task it names.
-void EngineScript::act(const std::string& verb, const std::string& arg, FakeRecognitionTask* task) {
-  auto chat = [](const std::string& text) {
-    return nlohmann::json{{"choices", {{{"message", {{"content", text}}}}}}}.dump();
+bool EngineScript::act(const std::string& verb, const std::string& arg, FakeRecognitionTask& task) {
+  auto send = [&](const char* action) {  // with the argument as its mode, when there is one
+    nlohmann::json body = {{"action", action}};
+    if (!arg.empty()) body["mode"] = arg;
+    engine->userContentControllerDidReceive(body);
   };
-  auto action = [&](const char* name) { send({{"action", name}}); };
-  if (verb == "start") return action("start_recording");
-  if (verb == "stop" && arg.empty()) return action("stop_recording");
-  if (verb == "stop") return send({{"action", "stop_recording"}, {"mode", arg}});
-  if (verb == "send") return send(nlohmann::json::parse(arg));
-  if (verb == "edit") return action("start_edit_recording");
-  if (verb == "editstop") return action("stop_edit_recording");
-  if (verb == "partial") return task->partial(arg);
-  if (verb == "final") return task->final(arg);
-  if (verb == "fail") return task->fail(arg);
-  if (verb == "late") return task->post(RecognitionResult{arg, true}, {});
-  if (verb == "lateerror") return task->post({}, RecognitionError{arg});
-  if (verb == "backlog") return void(task->backlog = std::stod(arg));
-  if (verb == "push") return same(microphone.push(), true);
-  if (verb == "threadpush") return std::thread([&] { same(microphone.push(), true); }).join();
-  if (verb == "nopush") return same(microphone.push(), false);
-  if (verb == "advance") return void(queue.advance(std::stod(arg)));
-  if (verb == "run") return;
-  if (verb == "reply") return http.reply(0, 200, chat(arg));
-  if (verb == "workerreply") return std::thread([&] { http.reply(0, 200, chat(arg)); }).join();
-  if (verb == "httpfail") return http.fail(0, arg);
-  if (verb == "httpreply") return http.reply(0, std::stoi(arg), arg.substr(arg.find(' ') + 1));
-  if (verb == "httptimeout") {
-    HttpResult timedOut{"timed out", std::nullopt, std::nullopt};
-    timedOut.failure = HttpFailure::Timeout;
-    return http.answer(0, timedOut);
-  }
-  if (verb == "lose") return microphone.loseCapture(arg);
-  if (verb == "micfail") return void(microphone.startFailure = arg);
-  if (verb == "micok") return microphone.startFailure.reset();
-  if (verb == "hold") return void(microphone.holdStartAnswer = true);
-  if (verb == "answer") return microphone.answerStart();
-  if (verb == "locale") return engine->setSpeechLocale(arg);
-  if (verb == "support") return recognizers.support(arg);
-  if (verb == "config") return home.put("config.json", arg);
-  if (verb == "new") return void(engine = makeEngine());
-  if (verb == "gone") return engine.reset();
-  if (verb == "noview") return engine->setWebView({});
-  if (verb == "noapp") return engine->setAppDelegate({});
-  if (verb == "hotkey") return engine->toggleRecordingFromHotkey();
-  if (verb == "unavailable") return void(recognizers.latest("en-US")->available = false);
-  if (verb == "diskfull") return void(disk.failWrites = true);
-  if (verb == "evalfail") return void(webView->failWith = arg);
-  // Permission statuses by their raw values: not determined (asked, and granted or refused at
-  // the prompt), then speech's denied, restricted and microphone's restricted, denied.
-  const std::vector<std::string> speechNames = {"ask", "denied", "restricted", "granted"};
-  const std::vector<std::string> microphoneNames = {"ask", "restricted", "denied", "granted"};
-  auto rawOf = [&](const std::vector<std::string>& names) {
-    return arg == "refuse" ? 0 : static_cast<int>(find(names, 0, "=" + arg));
+  static const std::vector<int16_t> block(4096, 1000);
+  auto reply = [&] {
+    http.reply(0, 200,
+               R"({"choices":[{"message":{"content":)" + nlohmann::json(arg).dump() + "}}]}");
   };
-  if (verb == "speech") {
-    permissions.userGrantsSpeech = arg != "refuse";
-    return void(permissions.speech = static_cast<SpeechAuthorization>(rawOf(speechNames)));
-  }
-  if (verb == "microphone") {
-    permissions.userGrantsMicrophone = arg != "refuse";
-    return void(permissions.microphone =
-                    static_cast<MicrophoneAuthorization>(rawOf(microphoneNames)));
-  }
-  if (verb == "holdanswers") return void(permissions.holdAnswers = true);
-  if (verb == "answers") return std::thread([&] { permissions.answerPending(); }).join();
-  if (verb == "mark") {
-    pageAt_ = webView->scripts.size(), logAt_ = console.lines().size();
-    return void((trayAt_ = app->calls.size(), micAt_ = microphone.log.size()));
-  }
-  // Checks: they leave the main queue alone.
-  checking_ = true;
+  const std::map<std::string, std::function<void()>> actions = {
+      {"start", [&] { send("start_recording"); }},
+      {"stop", [&] { send("stop_recording"); }},
+      {"send", [&] { engine->userContentControllerDidReceive(nlohmann::json::parse(arg)); }},
+      {"edit", [&] { send("start_edit_recording"); }},
+      {"editstop", [&] { send("stop_edit_recording"); }},
+      {"partial", [&] { task.partial(arg); }},
+      {"final", [&] { task.final(arg); }},
+      {"fail", [&] { task.fail(arg); }},
+      {"backlog", [&] { task.backlog = std::stod(arg); }},
+      {"push", [&] { EXPECT_TRUE(microphone.pushSamples(block.data(), block.size())); }},
+      {"nopush", [&] { EXPECT_FALSE(microphone.pushSamples(block.data(), block.size())); }},
+      {"advance", [&] { queue.advance(std::stod(arg)); }},
+      {"run", [] {}},
+      {"reply", reply},
+      {"workerreply", [&] { std::thread(reply).join(); }},
+      {"httpfail", [&] { http.fail(0, arg); }},
+      {"httpreply", [&] { http.reply(0, std::stoi(arg), arg.substr(arg.find(' ') + 1)); }},
+      {"lose", [&] { microphone.loseCapture(arg); }},
+      {"micfail", [&] { microphone.startFailure = arg; }},
+      {"micok", [&] { microphone.startFailure.reset(); }},
+      {"config", [&] { home.put("config.json", arg); }},
+      {"new", [&] { engine = engineOn(queue, recognizers, microphone, webView, app); }},
+      {"gone", [&] { engine.reset(); }},
+      {"hotkey", [&] { engine->toggleRecordingFromHotkey(); }},
+      {"unavailable", [&] { recognizers.latest("en-US")->available = false; }},
+      {"diskfull", [&] { disk.failWrites = true; }},
+      {"mark",
+       [&] {
+         std::tie(pageAt_, logAt_, trayAt_, micAt_) =
+             std::tuple(webView->scripts.size(), console.lines().size(), app->calls.size(),
+                        microphone.log.size());
+       }},
+  };
+  auto found = actions.find(verb);
+  if (found == actions.end()) return false;
+  found->second();
+  return true;
+}
+
+// Checks leave the main queue alone.
+void EngineScript::check(const std::string& verb, const std::string& arg,
+                         FakeRecognitionTask& task) {
   const auto& pages = webView->scripts;
   const auto lines = console.lines();
+  const auto& mic = microphone.log;
+  const std::string body = http.sent().empty() ? "" : http.sent().back().body.value_or("");
   if (verb == "page") return expectFound(pages, pageAt_, arg);
   if (verb == "nopage") return same(joined(pages, find(pages, pageAt_, arg)), "");
   if (verb == "quiet") return same(joined(pages, pageAt_), "");
   if (verb == "log") return expectFound(lines, logAt_, arg);
   if (verb == "nolog") return same(joined(lines, find(lines, logAt_, arg)), "");
-  if (verb == "nomic") return same(joined(microphone.log, find(microphone.log, 0, arg)), "");
+  if (verb == "nomic") return same(joined(mic, find(mic, 0, arg)), "");
   if (verb == "tray")
     return same(joined(app->calls, std::exchange(trayAt_, app->calls.size())), arg);
-  if (verb == "mic") {
-    const auto& log = microphone.log;
-    return same(joined(log, std::exchange(micAt_, log.size())), arg);
-  }
+  if (verb == "mic") return same(joined(mic, std::exchange(micAt_, mic.size())), arg);
   if (verb == "state") {
-    return same(std::string(engine->isRecording()         ? "recording"
-                            : engine->isWaitingForFinal() ? "waiting"
-                                                          : "idle"),
-                arg);
+    const char* states[] = {"idle", "waiting", "recording"};
+    return same(std::string(states[engine->isRecording() ? 2 : engine->isWaitingForFinal()]), arg);
   }
   if (verb == "sent") return same(http.sent().size(), std::stoul(arg));
   if (verb == "pending") return same(http.pending(), std::stoul(arg));
   if (verb == "usage") {
-    auto record = usage.load();
-    return same(std::to_string(record.value("total_chars", 0)) + " " +
-                    std::to_string(record.value("total_sessions", 0)),
+    return same(std::to_string(usage.load().value("total_chars", 0)) + " " +
+                    std::to_string(usage.load().value("total_sessions", 0)),
                 arg);
   }
-  if (verb == "buffers") return same(task->request->buffers.load(), std::stoul(arg));
-  if (verb == "ended") return same(task->request->endAudioCalls, std::stoi(arg));
-  if (verb == "cancelled") return same(task->cancelled, arg == "1");
+  if (verb == "buffers") return same(task.buffers.load(), std::stoul(arg));
+  if (verb == "ended") return same(task.endAudioCalls.load(), std::stoi(arg));
+  if (verb == "cancelled") return same(task.cancelled, arg == "1");
   if (verb == "history") return same(history.load().value_or("none"), arg);
-  const std::string body = http.sent().empty() ? "" : http.sent().back().body.value_or("");
   if (verb == "body") return same(body.find(arg) != std::string::npos, true);
-  if (verb == "wavbytes") {
-    uint32_t bytes = 0;
-    for (size_t at = body.find("RIFF") + 43; at > body.find("RIFF") + 39; --at) {
-      bytes = bytes << 8 | static_cast<uint8_t>(body[at]);
-    }
-    return same(bytes, std::stoul(arg));
-  }
-  if (verb == "prompts") return same(joined(permissions.prompts, 0), arg);
-  if (verb == "stored") return same(AudioEngine::loadSpeechLocale(polisher), arg);
-  if (verb == "configholds")
-    return same(polisher.readConfig().dump().find(arg) != std::string::npos, true);
-  if (verb == "recognizer") {
-    auto held = recognizers.latest(arg.substr(0, arg.find(' ')));
-    return same(held ? std::to_string(held->tasks.size()) : "none", arg.substr(arg.find(' ') + 1));
-  }
   ADD_FAILURE() << "no step " << verb;
 }
 

@@ -1,5 +1,6 @@
 // Replaces the global operator new and delete with counting versions over malloc and free.
-// Over-aligned allocations are left to the library (with their own delete) and not counted.
+// The library's array and over-aligned forms call these, or (under a sanitizer) pair with their
+// own delete, so they need no replacement.
 #include "platform/linux/audio/allocation_counter.h"
 
 #include <cstdlib>
@@ -18,25 +19,13 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   ++t_allocations;
   return std::malloc(size ? size : 1);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
 void operator delete(void* p) noexcept {
   std::free(p);
 }
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
 void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
   std::free(p);
 }

@@ -20,15 +20,12 @@ struct Recording {
   std::string transcript;
 };
 
-// Signed 16-bit little-endian samples after `skip` bytes of header.
+// 16-bit samples (little-endian, as on every machine we build for) after `skip` bytes of header.
 inline std::vector<int16_t> readSamples(const std::string& path, size_t skip = 0) {
   std::ifstream in(path, std::ios::binary);
   const std::string bytes(std::istreambuf_iterator<char>(in), {});
-  std::vector<int16_t> samples;
-  for (size_t i = skip; i + 1 < bytes.size(); i += 2) {
-    samples.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) |
-                                           static_cast<uint8_t>(bytes[i + 1]) << 8));
-  }
+  std::vector<int16_t> samples(bytes.size() > skip ? (bytes.size() - skip) / 2 : 0);
+  std::copy_n(bytes.data() + skip, samples.size() * 2, reinterpret_cast<char*>(samples.data()));
   return samples;
 }
 
@@ -54,19 +51,17 @@ inline std::vector<Recording> librivox() {
 // Writes samples as a raw file (for paplay); true when written whole.
 inline bool writeRaw(const std::string& path, const std::vector<int16_t>& samples) {
   std::ofstream out(path, std::ios::binary);
-  for (int16_t s : samples) out.put(static_cast<char>(s & 0xff)).put(static_cast<char>(s >> 8));
+  out.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * 2));
   return static_cast<bool>(out);
 }
 
 // The recording cut `tailSeconds` after its last loud sample: a stop right after the speech.
 inline std::vector<int16_t> cutAfterSpeech(const std::vector<int16_t>& samples,
                                            double tailSeconds) {
-  auto last = std::find_if(samples.rbegin(), samples.rend(), [](int16_t s) {
-                return s > 2000 || s < -2000;
-              }).base();
-  const size_t end = std::min(samples.size(), static_cast<size_t>(last - samples.begin()) +
-                                                  static_cast<size_t>(tailSeconds * 16000));
-  return {samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(end)};
+  const auto loud = std::find_if(samples.rbegin(), samples.rend(),
+                                 [](int16_t s) { return s > 2000 || s < -2000; });
+  const size_t end = size_t(samples.rend() - loud) + size_t(tailSeconds * 16000);
+  return {samples.begin(), samples.begin() + std::ptrdiff_t(std::min(end, samples.size()))};
 }
 
 inline std::vector<std::string> words(const std::string& text) {

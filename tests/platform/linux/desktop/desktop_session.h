@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,15 +22,13 @@ inline bool startGtk() {
 
 // Turns the default main context until `done` holds or `seconds` have passed; true if done.
 inline bool runUntil(const std::function<bool()>& done, double seconds = 10.0) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * 1e6);
   // A ticking source so that a blocking iteration wakes up to look at the clock.
   const guint tick = g_timeout_add(
-      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  bool ok = done();
-  while (!ok && std::chrono::steady_clock::now() < deadline) {
+      10, [](gpointer) -> gboolean { return TRUE; }, nullptr);
+  bool ok = false;
+  while (!(ok = done()) && g_get_monotonic_time() < deadline)
     g_main_context_iteration(nullptr, TRUE);
-    ok = done();
-  }
   g_source_remove(tick);
   return ok;
 }
@@ -44,26 +42,26 @@ inline void drainMainLoop() {
 struct CallResult {
   GVariant* reply = nullptr;  // owned; null on error
   std::string error;
+  bool done = false;
   ~CallResult() {
     if (reply) g_variant_unref(reply);
   }
 };
 
+// The call's own time-out ends it before the wait here does.
 inline void call(GDBusConnection* bus, const char* dest, const char* path, const char* iface,
                  const char* method, GVariant* params, CallResult& out, double seconds = 5.0) {
-  bool done = false;
   auto finish = [](GObject* source, GAsyncResult* result, gpointer data) {
-    auto* state = static_cast<std::pair<bool*, CallResult*>*>(data);
+    auto* out = static_cast<CallResult*>(data);
     GError* error = nullptr;
-    state->second->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    if (error) state->second->error = error->message;
+    out->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    if (error) out->error = error->message;
     g_clear_error(&error);
-    *state->first = true;
+    out->done = true;
   };
-  std::pair<bool*, CallResult*> state{&done, &out};
   g_dbus_connection_call(bus, dest, path, iface, method, params, nullptr, G_DBUS_CALL_FLAGS_NONE,
-                         static_cast<int>(seconds * 1000), nullptr, finish, &state);
-  if (!runUntil([&] { return done; }, seconds + 1.0)) out.error = "no answer";
+                         static_cast<int>(seconds * 1000), nullptr, finish, &out);
+  if (!runUntil([&] { return out.done; }, seconds + 1.0)) out.error = "no answer";
 }
 
 // A property of an object on the bus, as a new reference, or null.
@@ -79,13 +77,13 @@ inline GVariant* getProperty(GDBusConnection* bus, const char* dest, const char*
 
 // A second, private connection to the session bus: a separate peer, as a panel would be.
 inline GDBusConnection* newPeerConnection() {
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (address == nullptr) return nullptr;
-  GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-      address,
+  const auto flags =
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, nullptr);
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  GDBusConnection* c =
+      address ? g_dbus_connection_new_for_address_sync(address, flags, nullptr, nullptr, nullptr)
+              : nullptr;
   g_free(address);
   return c;
 }
@@ -96,26 +94,36 @@ inline bool runProgram(const std::vector<std::string>& args) {
   for (const std::string& a : args) argv.push_back(const_cast<gchar*>(a.c_str()));
   argv.push_back(nullptr);
   gint status = 0;
-  const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                nullptr, nullptr, nullptr, &status, nullptr);
-  return ran && g_spawn_check_wait_status(status, nullptr);
+  return g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                      nullptr, &status, nullptr) &&
+         g_spawn_check_wait_status(status, nullptr);
 }
 
-// A well-known name owned on a private connection of its own; gone with the connection.
+// A name-acquired or -vanished handler that sets a bool.
+inline void setFlag(GDBusConnection*, const gchar*, gpointer flag) {
+  *static_cast<bool*>(flag) = true;
+}
+
+// A well-known name owned on a private connection of its own, with one object served there
+// when `xml` describes an interface: `onCall(method, params)` gives the reply (null for none).
+// Name and object are gone with the connection.
 class OwnedName {
  public:
+  using OnCall = std::function<GVariant*(const gchar* method, GVariant* params)>;
   // The wait is long for the desktop lock: with many tests in parallel, several may come first.
-  explicit OwnedName(const char* name, double seconds = 540.0,
-                     const std::function<void(GDBusConnection*)>& exportObjects = {}) {
-    connection_ = newPeerConnection();
+  explicit OwnedName(const char* name, double seconds = 540.0, const char* path = nullptr,
+                     const char* xml = nullptr, OnCall onCall = {})
+      : onCall_(std::move(onCall)), connection_(newPeerConnection()) {
     if (connection_ == nullptr) return;
-    if (exportObjects) exportObjects(connection_);
-    ownerId_ = g_bus_own_name_on_connection(
-        connection_, name, G_BUS_NAME_OWNER_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, gpointer self) {
-          static_cast<OwnedName*>(self)->held_ = true;
-        },
-        nullptr, this, nullptr);
+    if (xml) {
+      GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
+      static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {nullptr}};
+      g_dbus_connection_register_object(connection_, path, node->interfaces[0], &vtable, this,
+                                        nullptr, nullptr);
+      g_dbus_node_info_unref(node);
+    }
+    ownerId_ = g_bus_own_name_on_connection(connection_, name, G_BUS_NAME_OWNER_FLAGS_NONE, setFlag,
+                                            nullptr, &held_, nullptr);
     runUntil([this] { return held_; }, seconds);
   }
   ~OwnedName() {
@@ -130,6 +138,13 @@ class OwnedName {
   GDBusConnection* connection() const { return connection_; }
 
  private:
+  static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                       const gchar* method, GVariant* params, GDBusMethodInvocation* invocation,
+                       gpointer self) {
+    GVariant* reply = static_cast<OwnedName*>(self)->onCall_(method, params);
+    g_dbus_method_invocation_return_value(invocation, reply);
+  }
+  OnCall onCall_;
   GDBusConnection* connection_ = nullptr;
   guint ownerId_ = 0;
   bool held_ = false;
@@ -143,32 +158,18 @@ class DesktopLock : public OwnedName {
   DesktopLock() : OwnedName("org.quorvel.Tests.DesktopLock") {}
 };
 
-// A test that has the desktop to itself for its run: GTK started and the desktop lock held.
+// A test that has the desktop to itself for its run: GTK started, the desktop lock held, `bus_`
+// for the object under test and `peer_`, a separate connection, for the panel's side.
 class DesktopTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(startGtk());
-    ASSERT_TRUE(lock_.held());
-  }
-  DesktopLock lock_;
-};
-
-// ...that also talks to itself over the session bus: `bus_` for the object under test and
-// `peer_`, a separate connection, for the panel's side.
-class BusPeerTest : public DesktopTest {
- protected:
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(DesktopTest::SetUp());
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    peer_ = newPeerConnection();
-    ASSERT_TRUE(bus_ && peer_);
-  }
+  void SetUp() override { ASSERT_TRUE(startGtk() && lock_.held() && bus_ && peer_); }
   void TearDown() override {
     g_clear_object(&peer_);
     g_clear_object(&bus_);
   }
-  GDBusConnection* bus_ = nullptr;
-  GDBusConnection* peer_ = nullptr;
+  DesktopLock lock_;
+  GDBusConnection* bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  GDBusConnection* peer_ = newPeerConnection();
 };
 
 // A StatusNotifierWatcher of the tests' own, as a panel runs it: it records every
@@ -176,72 +177,46 @@ class BusPeerTest : public DesktopTest {
 class TestWatcher {
  public:
   ~TestWatcher() { stop(); }
-
   // Takes the watcher's name; true once the bus has granted it.
   bool start() {
     stop();
-    name_ = std::make_unique<OwnedName>("org.kde.StatusNotifierWatcher", 10.0,
-                                        [this](GDBusConnection* c) { exportOn(c); });
+    name_ = std::make_unique<OwnedName>(
+        kName, 10.0, "/StatusNotifierWatcher",
+        "<node><interface name='org.kde.StatusNotifierWatcher'>"
+        "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
+        "</interface></node>",
+        [this](const gchar*, GVariant* params) -> GVariant* {
+          const gchar* service = nullptr;
+          g_variant_get(params, "(&s)", &service);
+          registered_.emplace_back(service);
+          return nullptr;
+        });
     return name_->held();
   }
-
   // Leaves the bus, as a panel that quits, and returns once the bus has let the name go (the
   // connection's end is handled in the bus's own time; the next test would still find it).
   void stop() {
     if (!name_) return;
     name_.reset();
-    g_clear_pointer(&info_, g_dbus_node_info_unref);
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    runUntil([bus] {
-      CallResult r;
-      call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-           "NameHasOwner", g_variant_new("(s)", "org.kde.StatusNotifierWatcher"), r);
-      gboolean owned = TRUE;
-      if (r.reply) g_variant_get(r.reply, "(b)", &owned);
-      return r.reply != nullptr && !owned;
-    });
-    g_object_unref(bus);
+    bool gone = false;
+    const guint watch = g_bus_watch_name(G_BUS_TYPE_SESSION, kName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                         nullptr, setFlag, &gone, nullptr);
+    runUntil([&] { return gone; });
+    g_bus_unwatch_name(watch);
   }
-
   // The services registered, in order, as the items passed them.
   const std::vector<std::string>& registered() const { return registered_; }
-  GDBusConnection* connection() const { return name_ ? name_->connection() : nullptr; }
 
  private:
-  void exportOn(GDBusConnection* connection) {
-    info_ = g_dbus_node_info_new_for_xml(
-        "<node><interface name='org.kde.StatusNotifierWatcher'>"
-        "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
-        "<property name='IsStatusNotifierHostRegistered' type='b' access='read'/>"
-        "<property name='ProtocolVersion' type='i' access='read'/></interface></node>",
-        nullptr);
-    static const GDBusInterfaceVTable vtable = {onMethod, onProperty, nullptr, {nullptr}};
-    g_dbus_connection_register_object(connection, "/StatusNotifierWatcher", info_->interfaces[0],
-                                      &vtable, this, nullptr, nullptr);
-  }
-  static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                       GVariant* params, GDBusMethodInvocation* inv, gpointer self) {
-    const gchar* service = nullptr;
-    g_variant_get(params, "(&s)", &service);
-    static_cast<TestWatcher*>(self)->registered_.emplace_back(service);
-    g_dbus_method_invocation_return_value(inv, nullptr);
-  }
-  static GVariant* onProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                              const gchar* name, GError**, gpointer) {
-    if (g_strcmp0(name, "ProtocolVersion") == 0) return g_variant_new_int32(0);
-    return g_variant_new_boolean(TRUE);
-  }
-
+  static constexpr char kName[] = "org.kde.StatusNotifierWatcher";
   std::unique_ptr<OwnedName> name_;
-  GDBusNodeInfo* info_ = nullptr;
   std::vector<std::string> registered_;
 };
 
 // A com.canonical.dbusmenu node as a panel reads it with GetLayout.
 struct MenuNode {
   int id = 0;
-  std::string label, type, toggleType, shortcut;  // shortcut: "Control+q"
-  int toggleState = -1;
+  std::string label, row;  // row: "label", "label [x]" or "label [ ]" with a check box, "-"
   std::vector<MenuNode> children;
 
   const MenuNode* child(const std::string& withLabel) const {
@@ -250,42 +225,42 @@ struct MenuNode {
     }
     return nullptr;
   }
-  std::vector<std::string> labels() const {
+  std::vector<std::string> rows() const {
     std::vector<std::string> out;
-    for (const MenuNode& c : children) out.push_back(c.type == "separator" ? "-" : c.label);
+    for (const MenuNode& c : children) out.push_back(c.row);
     return out;
   }
 };
 
 inline MenuNode parseMenuNode(GVariant* node) {
   MenuNode out;
-  GVariantIter* props = nullptr;
-  GVariantIter* children = nullptr;
-  g_variant_get(node, "(ia{sv}av)", &out.id, &props, &children);
-  const gchar* key = nullptr;
-  GVariant* value = nullptr;
-  while (g_variant_iter_loop(props, "{&sv}", &key, &value)) {
-    const std::string k = key;
-    if (k == "toggle-state") out.toggleState = g_variant_get_int32(value);
-    if (k == "label" || k == "type" || k == "toggle-type") {
-      (k == "label"  ? out.label
-       : k == "type" ? out.type
-                     : out.toggleType) = g_variant_get_string(value, nullptr);
-    }
-    if (k == "shortcut") {
-      GVariant* first = g_variant_n_children(value) ? g_variant_get_child_value(value, 0) : nullptr;
-      gchar** parts = first ? g_variant_dup_strv(first, nullptr) : nullptr;
-      gchar* joined = parts ? g_strjoinv("+", parts) : nullptr;
-      out.shortcut = joined ? joined : "";
-      g_free(joined);
-      g_strfreev(parts);
-      if (first) g_variant_unref(first);
-    }
-  }
-  while (g_variant_iter_loop(children, "v", &value)) out.children.push_back(parseMenuNode(value));
-  g_variant_iter_free(props);
-  g_variant_iter_free(children);
+  GVariant *props = nullptr, *children = nullptr;
+  g_variant_get(node, "(i@a{sv}@av)", &out.id, &props, &children);
+  const gchar *label = "", *type = "", *toggle = "";
+  gint32 state = 0;
+  g_variant_lookup(props, "label", "&s", &label);
+  g_variant_lookup(props, "type", "&s", &type);
+  g_variant_lookup(props, "toggle-type", "&s", &toggle);
+  g_variant_lookup(props, "toggle-state", "i", &state);
+  out.label = label;
+  out.row = *toggle                          ? out.label + (state == 1 ? " [x]" : " [ ]")
+            : g_str_equal(type, "separator") ? "-"
+                                             : out.label;
+  GVariantIter iter;
+  GVariant* child = nullptr;
+  g_variant_iter_init(&iter, children);
+  while (g_variant_iter_loop(&iter, "v", &child)) out.children.push_back(parseMenuNode(child));
+  g_variant_unref(props);
+  g_variant_unref(children);
   return out;
+}
+
+// A com.canonical.dbusmenu call; true when it was answered without an error.
+inline bool menuCall(GDBusConnection* peer, const std::string& dest, const std::string& path,
+                     const char* method, GVariant* params) {
+  CallResult r;
+  call(peer, dest.c_str(), path.c_str(), "com.canonical.dbusmenu", method, params, r);
+  return r.reply != nullptr;
 }
 
 // The whole tree under the root; `ok` false when the menu could not be read. Retries while the
@@ -309,18 +284,13 @@ inline MenuNode getMenuLayout(GDBusConnection* peer, const std::string& dest,
 
 inline bool sendMenuEvent(GDBusConnection* peer, const std::string& dest, const std::string& path,
                           int id, const char* event) {
-  CallResult r;
-  call(peer, dest.c_str(), path.c_str(), "com.canonical.dbusmenu", "Event",
-       g_variant_new("(isvu)", id, event, g_variant_new_int32(0), 0u), r);
-  return r.reply != nullptr;
+  return menuCall(peer, dest, path, "Event",
+                  g_variant_new("(isvu)", id, event, g_variant_new_int32(0), 0u));
 }
 
 inline bool sendAboutToShow(GDBusConnection* peer, const std::string& dest, const std::string& path,
                             int id) {
-  CallResult r;
-  call(peer, dest.c_str(), path.c_str(), "com.canonical.dbusmenu", "AboutToShow",
-       g_variant_new("(i)", id), r);
-  return r.reply != nullptr;
+  return menuCall(peer, dest, path, "AboutToShow", g_variant_new("(i)", id));
 }
 
 }  // namespace quorvel::testing

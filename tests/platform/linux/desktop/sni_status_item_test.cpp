@@ -1,189 +1,108 @@
-// The StatusNotifierItem as a panel sees it: a watcher of the test's own on the private session
-// bus, and calls, property reads and signals from another bus peer.
+// The StatusNotifierItem and its exported menu as a panel sees them: a watcher of the test's own
+// on the private session bus, and calls, property reads and signals from another bus peer.
 #include "platform/linux/desktop/sni_status_item.h"
 
 #include "platform/linux/desktop/desktop_session.h"
 
 namespace quorvel::tray {
-namespace {
+using Rows = std::vector<std::string>;
+using SniStatusItemTest = testing::DesktopTest;
 
-class SniStatusItemTest : public testing::BusPeerTest {
- protected:
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(BusPeerTest::SetUp());
-    ASSERT_TRUE(watcher_.start());
-  }
-  std::unique_ptr<SniStatusItem> registeredItem(std::optional<bool> openRow = false) {
-    auto item = std::make_unique<SniStatusItem>(bus_, SniStatusItem::Options{openRow});
-    EXPECT_TRUE(testing::runUntil([&] { return item->registrations() == 1; }));
-    return item;
-  }
-  // A property as text: strings and paths as they are, anything else printed.
-  std::string property(const SniStatusItem& item, const char* name) {
-    GVariant* v = testing::getProperty(peer_, item.busName().c_str(), "/StatusNotifierItem",
-                                       "org.kde.StatusNotifierItem", name);
-    if (v == nullptr) return "<missing>";
-    gchar* text = g_variant_is_of_type(v, G_VARIANT_TYPE_STRING) ||
-                          g_variant_is_of_type(v, G_VARIANT_TYPE_OBJECT_PATH)
-                      ? g_variant_dup_string(v, nullptr)
-                      : g_variant_print(v, FALSE);
-    std::string out = text;
-    g_free(text);
-    g_variant_unref(v);
-    return out;
-  }
-  // The (alpha, red) bytes of the pixmap of this scale at canvas point (x, y).
-  std::pair<int, int> pixel(const SniStatusItem& item, int scale, int x, int y) {
-    GVariant* v = testing::getProperty(peer_, item.busName().c_str(), "/StatusNotifierItem",
-                                       "org.kde.StatusNotifierItem", "IconPixmap");
+TEST_F(SniStatusItemTest, exports_state_pixmap_menu_and_clicks_and_registers_with_each_watcher) {
+  testing::TestWatcher watcher;
+  ASSERT_TRUE(watcher.start());
+  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  g_object_set(gtk_settings_get_default(), "gtk-theme-name", "Adwaita", nullptr);
+  SniStatusItem item(bus_, SniStatusItem::Options{true});
+  ASSERT_TRUE(testing::runUntil([&] { return item.registrations() == 1; }));
+  EXPECT_EQ(watcher.registered(), Rows{item.busName()});
+  auto get = [&](const char* name) {
+    return testing::getProperty(peer_, item.busName().c_str(), "/StatusNotifierItem",
+                                "org.kde.StatusNotifierItem", name);
+  };
+  // Alpha and red at canvas point (x, y) of the pixmap of scale 1; "uneven" unless every visible
+  // pixel has the same red (straight alpha: a one-colour picture has no darker edges).
+  auto pixel = [&](int x, int y) {
+    GVariant* pixmaps = get("IconPixmap");
     int width = 0, height = 0;
     GVariant* bytes = nullptr;
-    g_variant_get_child(v, scale - 1, "(ii@ay)", &width, &height, &bytes);
-    EXPECT_EQ(std::make_pair(width, height), std::make_pair(28 * scale, 18 * scale));
+    g_variant_get_child(pixmaps, 0, "(ii@ay)", &width, &height, &bytes);
     const auto* argb = static_cast<const std::uint8_t*>(g_variant_get_data(bytes));
-    const size_t i = (static_cast<size_t>(y * scale) * width + x * scale) * 4;
-    const std::pair<int, int> out{argb[i], argb[i + 1]};
+    const size_t i = (static_cast<size_t>(y) * width + x) * 4;
+    std::string out = std::to_string(width) + "x" + std::to_string(height) + " " +
+                      std::to_string(argb[i]) + "," + std::to_string(argb[i + 1]);
+    for (size_t j = 0; argb[i] != 0 && j < g_variant_get_size(bytes); j += 4) {
+      if (argb[j] != 0 && argb[j + 1] != argb[i + 1]) out += " uneven";
+    }
     g_variant_unref(bytes);
-    g_variant_unref(v);
+    g_variant_unref(pixmaps);
     return out;
-  }
-  bool itemCall(const SniStatusItem& item, const char* method, GVariant* params) {
-    testing::CallResult r;
-    testing::call(peer_, item.busName().c_str(), "/StatusNotifierItem",
-                  "org.kde.StatusNotifierItem", method, params, r);
-    return r.reply != nullptr;
-  }
-  // Counts the item's signals as a panel receives them. The round trip after subscribing makes
-  // sure the bus has taken the subscription before anything is emitted.
-  void TearDown() override {
-    if (subscription_) g_dbus_connection_signal_unsubscribe(peer_, subscription_);
-    BusPeerTest::TearDown();
-  }
-  void countSignals() {
-    subscription_ = g_dbus_connection_signal_subscribe(
-        peer_, nullptr, "org.kde.StatusNotifierItem", nullptr, "/StatusNotifierItem", nullptr,
-        G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GVariant*,
-           gpointer signals) { static_cast<std::vector<std::string>*>(signals)->push_back(name); },
-        &signals_, nullptr);
-    testing::CallResult r;
-    testing::call(peer_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                  "GetId", nullptr, r);
+  };
+  Rows signals;
+  const guint subscription = g_dbus_connection_signal_subscribe(
+      peer_, nullptr, "org.kde.StatusNotifierItem", nullptr, "/StatusNotifierItem", nullptr,
+      G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GVariant*,
+         gpointer signals) { static_cast<Rows*>(signals)->push_back(name); },
+      &signals, nullptr);
+  EXPECT_EQ(pixel(20, 4), "28x18 255,0") << "black on a light panel";  // also a round trip
+  item.setToolTip("Recording...");
+  item.setImage(StatusImage::RecordingBadge);
+  EXPECT_TRUE(testing::runUntil([&] { return signals.size() == 2; }));
+  EXPECT_EQ(signals, (Rows{"NewToolTip", "NewIcon"}));
+  g_dbus_connection_signal_unsubscribe(peer_, subscription);
+  EXPECT_EQ(pixel(14, 9), "28x18 255,255") << "the red dot";
+  for (const auto& [name, expected] : std::vector<std::pair<const char*, std::string>>{
+           {"IconName", "'quorvel-recording'"},
+           {"IconThemePath", "'" QUORVEL_SOURCE_DIR "/resources/icons'"},
+           {"ToolTip", "('', [], 'Recording...', '')"},
+           {"Menu", "'/MenuBar'"}}) {
+    GVariant* v = get(name);
+    gchar* text = v ? g_variant_print(v, FALSE) : g_strdup("<missing>");
+    EXPECT_EQ(text, expected);
+    g_free(text);
+    if (v) g_variant_unref(v);
   }
 
-  testing::TestWatcher watcher_;
-  std::vector<std::string> signals_;
-  guint subscription_ = 0;
-};
-
-TEST_F(SniStatusItemTest, registers_its_name_again_when_the_watcher_returns_and_exports_its_state) {
-  auto item = registeredItem();
-  EXPECT_EQ(watcher_.registered(), std::vector<std::string>{item->busName()});
-  EXPECT_EQ(item->busName().rfind("org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-"),
-            0u);
-  const std::pair<const char*, std::string> properties[] = {
-      {"Id", "quorvel"},
-      {"Title", "Quorvel"},
-      {"Category", "ApplicationStatus"},
-      {"Status", "Active"},
-      {"IconName", "quorvel-symbolic"},
-      {"Menu", "/MenuBar"},
-      {"IconThemePath", QUORVEL_SOURCE_DIR "/resources/icons"},
-      {"ItemIsMenu", "false"}};
-  for (const auto& [name, expected] : properties) EXPECT_EQ(property(*item, name), expected);
-  countSignals();
-  item->setToolTip("Recording...");
-  item->setImage(StatusImage::RecordingBadge);
-  ASSERT_TRUE(testing::runUntil([&] { return signals_.size() == 2; }));
-  EXPECT_EQ(signals_, (std::vector<std::string>{"NewToolTip", "NewIcon"}));
-  EXPECT_EQ(property(*item, "ToolTip"), "('', [], 'Recording...', '')");
-  for (int scale : {1, 2}) {
-    EXPECT_EQ(pixel(*item, scale, 14, 9), std::make_pair(255, 255)) << "the red dot";
-    EXPECT_EQ(pixel(*item, scale, 3, 9).first, 0);
-  }
-  // The panel restarts: a new watcher takes the name and must learn about the item.
-  watcher_.stop();
-  ASSERT_TRUE(watcher_.start());
-  EXPECT_TRUE(testing::runUntil([&] { return item->registrations() == 2; }));
-  EXPECT_EQ(watcher_.registered(), std::vector<std::string>(2, item->busName()));
-}
-
-TEST_F(SniStatusItemTest, a_dark_theme_redraws_the_icon_light_and_announces_it) {
-  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
-  GtkSettings* settings = gtk_settings_get_default();
-  g_object_set(settings, "gtk-theme-name", "Adwaita", "gtk-application-prefer-dark-theme", FALSE,
-               nullptr);
-  auto item = registeredItem();
-  EXPECT_EQ(pixel(*item, 1, 20, 4), std::make_pair(255, 0)) << "black on a light panel";
-  countSignals();
-  g_object_set(settings, "gtk-theme-name", "Adwaita-dark", nullptr);
-  EXPECT_TRUE(testing::runUntil([&] { return signals_ == std::vector<std::string>{"NewIcon"}; }));
-  EXPECT_EQ(pixel(*item, 1, 20, 4), std::make_pair(255, 255)) << "light on a dark panel";
-  g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
-}
-
-TEST_F(SniStatusItemTest, clicks_reach_the_handler_with_the_hosts_point_and_scrolls_do_nothing) {
-  auto item = registeredItem();
-  std::vector<std::pair<int, int>> clicks;
-  item->setActivateHandler([&](ScreenPoint where) { clicks.emplace_back(where.x, where.y); });
-  ASSERT_TRUE(itemCall(*item, "Activate", g_variant_new("(ii)", 640, 12)));
-  ASSERT_TRUE(itemCall(*item, "Scroll", g_variant_new("(is)", 120, "vertical")));
-  ASSERT_TRUE(itemCall(*item, "SecondaryActivate", g_variant_new("(ii)", 700, 20)));
-  ASSERT_TRUE(testing::runUntil([&] { return clicks.size() == 2; }));
-  testing::drainMainLoop();
-  EXPECT_EQ(clicks, (std::vector<std::pair<int, int>>{{640, 12}, {700, 20}}));
-  EXPECT_EQ(item->anchor()->x, 700);
-}
-
-TEST_F(SniStatusItemTest, context_menu_pops_up_a_fresh_menu_from_the_provider) {
-  auto item = registeredItem();
-  int built = 0;
-  item->setMenuProvider([&] {
-    ++built;
+  // The menu, with the row that stands for a left click first.
+  std::vector<ScreenPoint> clicks;
+  item.setActivateHandler([&](ScreenPoint where) { clicks.push_back(where); });
+  std::string theme = "light";
+  auto choice = [&](const char* value) {
+    return MenuItem{MenuItem::Kind::Action,        value, theme == value, "",
+                    [&, value] { theme = value; }, {}};
+  };
+  item.setMenuProvider([&] {
     return MenuModel{
-        MenuItem{MenuItem::Kind::Action, "About Quorvel v1.1.0", false, "", [] {}, {}}};
+        {MenuItem::Kind::Submenu, "Theme", false, "", {}, {choice("light"), choice("dark")}}};
   });
-  const int before = built;
-  ASSERT_TRUE(itemCall(*item, "ContextMenu", g_variant_new("(ii)", 300, 40)));
-  GtkWidget* shown = nullptr;
-  ASSERT_TRUE(testing::runUntil([&] {
-    GList* toplevels = gtk_window_list_toplevels();
-    for (GList* l = toplevels; l; l = l->next) {
-      GtkWidget* child = gtk_bin_get_child(GTK_BIN(l->data));
-      if (gtk_widget_get_mapped(GTK_WIDGET(l->data)) && child && GTK_IS_MENU(child)) shown = child;
-    }
-    g_list_free(toplevels);
-    return shown != nullptr;
-  }));
-  EXPECT_EQ(built, before + 1);
-  GList* rows = gtk_container_get_children(GTK_CONTAINER(shown));
-  ASSERT_EQ(g_list_length(rows), 1u);
-  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(rows->data)), "About Quorvel v1.1.0");
-  g_list_free(rows);
-  gtk_menu_shell_deactivate(GTK_MENU_SHELL(shown));
+  const std::string dest = g_dbus_connection_get_unique_name(bus_), menu = "/MenuBar";
+  bool ok = false;
+  testing::MenuNode root = testing::getMenuLayout(peer_, dest, menu, ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(root.rows(), (Rows{"Open Quorvel", "-", "Theme"}));
+  EXPECT_EQ(root.child("Theme")->rows(), (Rows{"light [x]", "dark [ ]"}));
+  EXPECT_TRUE(
+      testing::sendMenuEvent(peer_, dest, menu, root.child("Theme")->children[1].id, "clicked"));
+  ASSERT_TRUE(testing::runUntil([&] { return theme == "dark"; }));
+  // The tree is built afresh before it shows.
+  theme = "light";
+  ASSERT_TRUE(testing::sendAboutToShow(peer_, dest, menu, 0));
+  root = testing::getMenuLayout(peer_, dest, menu, ok);
+  EXPECT_EQ(root.child("Theme")->rows(), (Rows{"light [x]", "dark [ ]"}));
+  EXPECT_TRUE(testing::sendMenuEvent(peer_, dest, menu, root.children[0].id, "clicked"));
+  ASSERT_TRUE(testing::runUntil([&] { return clicks.size() == 1; }));
+  testing::CallResult r;
+  testing::call(peer_, item.busName().c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem",
+                "Activate", g_variant_new("(ii)", 640, 12), r);
+  ASSERT_TRUE(testing::runUntil([&] { return clicks.size() == 2; }));
+  EXPECT_EQ(std::make_pair(clicks[1].x, clicks[1].y), std::make_pair(640, 12));
+
+  // The panel restarts: a new watcher takes the name and must learn about the item.
+  watcher.stop();
+  ASSERT_TRUE(watcher.start());
+  EXPECT_TRUE(testing::runUntil([&] { return item.registrations() == 2; }));
+  EXPECT_EQ(watcher.registered(), Rows(2, item.busName()));
 }
 
-TEST_F(SniStatusItemTest, an_open_row_asked_for_leads_the_exported_menu_and_acts_as_a_left_click) {
-  for (bool openRow : {true, false}) {
-    auto item = registeredItem(openRow);
-    int activations = 0;
-    item->setActivateHandler([&](ScreenPoint) { ++activations; });
-    item->setMenuProvider([] {
-      return MenuModel{MenuItem{MenuItem::Kind::Action, "Quit Quorvel", false, "", [] {}, {}}};
-    });
-    bool ok = false;
-    const std::string dest = g_dbus_connection_get_unique_name(bus_);
-    const testing::MenuNode root = testing::getMenuLayout(peer_, dest, "/MenuBar", ok);
-    ASSERT_TRUE(ok);
-    if (!openRow) {
-      EXPECT_EQ(root.labels(), std::vector<std::string>{"Quit Quorvel"});
-      continue;
-    }
-    EXPECT_EQ(root.labels(), (std::vector<std::string>{"Open Quorvel", "-", "Quit Quorvel"}));
-    ASSERT_TRUE(testing::sendMenuEvent(peer_, dest, "/MenuBar", root.children[0].id, "clicked"));
-    EXPECT_TRUE(testing::runUntil([&] { return activations == 1; }));
-  }
-}
-
-}  // namespace
 }  // namespace quorvel::tray
