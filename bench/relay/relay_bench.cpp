@@ -18,7 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fakes/temp_home.h"
-#include "relay/relay_processes.h"
+#include "relay/relay_harness.h"
 
 namespace {
 
@@ -153,14 +153,14 @@ int main(int argc, char** argv) {
   std::thread serving([&] { upstream.listen_after_bind(); });
 
   auto relay = [&] {
-    return std::make_unique<RelayProcess>(std::vector<std::string>{
+    return std::make_unique<RelayInstance>(std::vector<std::string>{
         "--redis", redis.target(), "--upstream",
         "http://127.0.0.1:" + std::to_string(upstreamPort) + "/v1/chat/completions",
         "--upstream-key-file", folder.path() + "/key", "--device-requests-per-day", "1000000000",
         "--device-chars-per-day", "1000000000000", "--address-requests-per-minute", "1000000000",
         "--access-log", "false"});
   };
-  std::vector<std::unique_ptr<RelayProcess>> relays;
+  std::vector<std::unique_ptr<RelayInstance>> relays;
   for (int i = 0; i < 3; ++i) relays.push_back(relay());
 
   Target direct{{upstreamPort}, "/v1/chat/completions", false};

@@ -2,7 +2,7 @@
 // It records every request and answers with scripted replies, in order; when the script runs
 // out it answers with the default reply. A reply can stall (send nothing until the server is
 // told to let go or is destroyed), trickle (one byte of its body per interval, never ending until
-// the server lets go) or hold until several requests are in flight together.
+// the server lets go).
 #pragma once
 
 #include <httplib.h>
@@ -49,16 +49,12 @@ class LoopbackHttpServer {
   struct Reply {
     int status = 200;
     std::string body;
-    bool stall = false;   // hold the connection without answering
-    int gatherCount = 0;  // answer only once this many requests are being handled at once
+    bool stall = false;                    // hold the connection without answering
     std::chrono::milliseconds trickle{0};  // one byte per interval, endlessly
 
     static Reply stalling() { return {200, "", true}; }
     static Reply trickling(std::chrono::milliseconds interval) {
-      return {200, "", false, 0, interval};
-    }
-    static Reply gathering(int count, std::string body) {
-      return {200, std::move(body), false, count};
+      return {200, "", false, interval};
     }
   };
 
@@ -108,10 +104,6 @@ class LoopbackHttpServer {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, bound, [&] { return requests_.size() >= count; });
   }
-  int mostInFlight() const {
-    std::lock_guard lock(mutex_);
-    return mostInFlight_;
-  }
   // Lets every stalled reply go (with an empty 200 answer nobody reads any more).
   void releaseStalls() {
     std::lock_guard lock(mutex_);
@@ -126,12 +118,8 @@ class LoopbackHttpServer {
         {request.method, request.path, request.headers, request.body, request.files});
     Reply reply = replies_.empty() ? default_ : std::move(replies_.front());
     if (!replies_.empty()) replies_.pop_front();
-    mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
     changed_.notify_all();
-    changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-      return closing_ || (!reply.stall && mostInFlight_ >= reply.gatherCount);
-    });
-    --inFlight_;
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return closing_ || !reply.stall; });
     response.status = reply.status;
     if (reply.trickle.count() == 0) return response.set_content(reply.body, "application/json");
     response.set_chunked_content_provider(
@@ -151,7 +139,6 @@ class LoopbackHttpServer {
   std::deque<Reply> replies_;
   Reply default_;
   std::vector<Request> requests_;
-  int inFlight_ = 0, mostInFlight_ = 0;
   bool closing_ = false;
 };
 

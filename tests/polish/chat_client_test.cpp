@@ -1,15 +1,16 @@
-// The chat-completion client: against a real loopback server through the libcurl client, and
-// against a client that only records what would be sent.
+// The chat-completion client: what it sends for each setting, what it makes of each reply (over
+// real HTTP) and that no path prints the user's key.
 #include <gtest/gtest.h>
 
-#include "fakes/captured_output.h"
+#include <future>
+#include <map>
+
 #include "fakes/fake_http_client.h"
 #include "fakes/loopback_http_server.h"
 #include "fakes/recording_console.h"
 #include "fakes/self_signed_https_server.h"
 #include "fakes/temp_home.h"
 #include "platform/linux/system/curl_http_client.h"
-#include "polish/completion_probe.h"
 #include "polish/deepseek_polisher.h"
 
 namespace quorvel {
@@ -17,7 +18,6 @@ namespace {
 
 using namespace quorvel::testing;
 using json = nlohmann::json;
-using Lines = std::vector<std::string>;
 using Reply = LoopbackHttpServer::Reply;
 constexpr auto npos = std::string::npos;
 
@@ -25,249 +25,184 @@ std::string answer(const json& content) {
   return json({{"choices", {{{"message", {{"role", "assistant"}, {"content", content}}}}}}}).dump();
 }
 
-template <typename Http>
-class Polisher : public ::testing::Test {
- protected:
-  void configure(const json& config) { home.put("config.json", config.dump()); }
-  CompletionProbe& polish(const std::string& text = "x", const std::string& mode = "Extract") {
-    probes.emplace_back(std::make_unique<CompletionProbe>());
-    polisher.polish(text, mode, probes.back()->completion());
-    return *probes.back();
-  }
-
-  TempHome home;
-  Http http;
-  RecordingConsole console;
-  DeepSeekPolisher polisher{home, localFileSystem(), http, console};
-  std::vector<std::unique_ptr<CompletionProbe>> probes;
-};
-
-class ChatClient : public Polisher<CurlHttpClient> {
- protected:
-  CompletionProbe& polishAndWait(const std::string& text = "x") {
-    auto& probe = polish(text);
-    EXPECT_TRUE(probe.wait());
-    return probe;
-  }
-  LoopbackHttpServer server;
-};
-using ChatRequest = Polisher<FakeHttpClient>;
-
-TEST_F(ChatClient, user_key_goes_to_the_vendor_api_as_a_bearer_with_the_raw_text_and_no_device_id) {
-  configure({{"deepseek_api_key", "sk-test"}, {"api_base_url", server.url("/v1/")}});
-  server.script({200, answer("  Buy milk.\n")});
-  auto& probe = polishAndWait("  um so buy milk ");
-  EXPECT_EQ(probe.text, "Buy milk.");
-  EXPECT_FALSE(probe.error || probe.onThisThread);
-  auto request = server.requests().at(0);
-  EXPECT_EQ(request.path, "/v1/chat/completions");
-  EXPECT_EQ(request.header("Authorization"), "Bearer sk-test");
-  EXPECT_EQ(request.header("Content-Type"), "application/json");
-  EXPECT_FALSE(request.hasHeader("X-Device-ID") || home.has("device_id"));
-  EXPECT_EQ(request.body.find('\n'), npos);
-  auto body = json::parse(request.body);
-  EXPECT_EQ(body, json({{"model", "deepseek-chat"},
-                        {"temperature", 0.3},
-                        {"max_tokens", 2048},
-                        {"messages",
-                         {{{"role", "system"}, {"content", DeepSeekPolisher::extractionPrompt()}},
-                          {{"role", "user"}, {"content", "  um so buy milk "}}}}}));
-  EXPECT_TRUE(body["max_tokens"].is_number_integer());
-  EXPECT_EQ(console.lines(),
-            (Lines{"[DeepSeek] Using user API key", "[DeepSeek] response status: 200"}));
-}
-
-TEST_F(ChatClient, without_key_the_relay_gets_one_device_id_and_the_configured_model_if_a_string) {
-  server.setDefault({200, answer("fine")});
-  configure({{"relay_url", server.url("/distill")}, {"model", "llama3.2"}});
-  polishAndWait();
-  configure({{"relay_url", server.url("/distill")}, {"model", 7}});
-  polishAndWait();
-  auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(json::parse(requests[0].body)["model"], "llama3.2");
-  EXPECT_EQ(json::parse(requests[1].body)["model"], "deepseek-chat");
-  for (const auto& request : requests) {
-    EXPECT_EQ(request.path, "/distill");
-    EXPECT_EQ(request.header("X-Device-ID"), home.get("device_id").value_or("none"));
-    EXPECT_FALSE(request.hasHeader("Authorization"));
-  }
-  EXPECT_EQ(console.lines().at(0), "[DeepSeek] No user key, using Quorvel proxy API");
-}
-
-TEST_F(ChatClient, a_reply_without_a_usable_answer_gives_neither_and_logs_a_short_safe_prefix) {
-  configure({{"relay_url", server.url("/distill")}});
-  const std::string error = R"({"error":{"message":"Internal failure","type":"server_error"}})";
-  const std::string accented = "\xC3\xA9";  // two bytes: the cut must not split it
-  const std::pair<Reply, std::string> rows[] = {
-      {{500, error}, error},
-      {{200, R"({"choices":[]})"}, ""},
-      {{200, R"({"choices":[{"message":{"content":"fine"}},3]})"}, ""},
-      {{200, answer(nullptr)}, ""},
-      {{200, answer(42)}, ""},
-      {{200, answer(" \n\t ")}, ""},
-      {{200, R"({"choices":[{"text":"no message"}]})"}, ""},
-      {{200, R"({"choices":{"0":{"message":{"content":"x"}}}})"}, ""},
-      {{200, R"([{"choices":[]}])"}, ""},
-      {{200, "not json at all"}, ""},
-      {{200, ""}, ""},
-      {{200, std::string(199, 'x') + accented + std::string(5000, 'y')},
-       std::string(199, 'x') + "... (5201 bytes)"},
-      {{200, std::string((1 << 20) + 1, ' ')}, "the reply is larger than 1 MiB"},
-      {{200, "{\"choices\":\"\xff\xfe\"}"}, "nil"},
+// Polishes `text` (or applies `instruction` to it). The outcome reads "text|reason" (the few words
+// the page shows for an error), either part possibly empty, and is ready at once when it came
+// before the call returned.
+std::future<std::string> send(const DeepSeekPolisher& via, const std::string& text = "x",
+                              const std::string& mode = "Extract", const char* instruction = "") {
+  auto promise = std::make_shared<std::promise<std::string>>();
+  auto done = [promise](std::optional<std::string> text, std::optional<ChatError> error) {
+    promise->set_value(text.value_or("") + "|" + (error ? error->reason : ""));
   };
-  for (const auto& [reply, logged] : rows) {
-    server.script(reply);
-    auto& probe = polishAndWait();
-    EXPECT_FALSE(probe.text || probe.error) << reply.body.substr(0, 80);
-    EXPECT_EQ(console.lines().back(),
-              "[DeepSeek] failed to parse response: " + (logged.empty() ? reply.body : logged));
-  }
+  *instruction ? via.edit(text, instruction, done) : via.polish(text, mode, done);
+  return promise->get_future();
 }
 
-TEST_F(ChatClient, no_path_prints_the_key_on_standard_output_or_error) {
-  const std::string key = "sk-7f3a9c1e5b2d4068a1c3e5f7091b2d4f";
-  SelfSignedHttpsServer https;
+bool ready(std::future<std::string>& outcome, int seconds = 0) {
+  return outcome.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready;
+}
+
+class ChatClient : public ::testing::Test {
+ protected:
+  TempHome home;
+  RecordingConsole console;
+  FakeHttpClient fake;
+  DeepSeekPolisher polisher{home, localFileSystem(), fake, console};
+};
+
+TEST_F(ChatClient, sends_the_prompt_and_text_where_the_settings_say_or_refuses_at_once_saying_why) {
+  const std::string vendor = "https://api.deepseek.com/chat/completions";
+  const std::string relay = "https://api.quorvel.app/distill";
+  const std::string unreadable = "config.json cannot be read";
   struct Row {
-    const char* name;
-    std::optional<Reply> reply;
-    std::string base;
-    std::string keyTail = "";
-    bool edit = false;
+    std::string config;
+    std::string to;  // the URL, or a part of the error when refused ("": neither)
+    std::string key = "";
+    double silence = 15, total = 120;
+    std::string model = "deepseek-chat";
   };
   const Row rows[] = {
-      {"answers", Reply{200, answer("Hello.")}, server.url("/v1")},
-      {"edit answers", Reply{200, answer("Short.")}, server.url("/v1"), "", true},
-      {"key refused by the server", Reply{401, R"({"error":{"message":"Bad key"}})"}, server.url()},
-      {"reply unparseable", Reply{502, "<html>Bad Gateway</html>"}, server.url("/v1")},
-      {"stalls past the time-out", Reply::stalling(), server.url("/v1")},
-      {"connection refused", {}, "http://127.0.0.1:" + std::to_string(closedPort())},
-      {"certificate nobody signed", {}, https.url()},
-      {"base URL refused before sending", {}, "http://example.com"},
-      {"key with a line break", {}, server.url("/v1"), "\nX-Other: 1"},
+      {"{}", relay},
+      {R"({"deepseek_api_key": "  sk-1 "})", vendor, "  sk-1 "},
+      {R"({"deepseek_api_key": "sk", "api_base_url": 12})", vendor, "sk"},
+      {R"({"deepseek_api_key": "", "relay_url": null})", relay},
+      {R"({"deepseek_api_key": "sk", "api_base_url": "http://localhost:1/v1/"})",
+       "http://localhost:1/v1/chat/completions", "sk"},
+      {R"({"relay_url": "http://127.8.9.10/d", "model": "llama3.2"})", "http://127.8.9.10/d", "",
+       15, 120, "llama3.2"},
+      {R"({"relay_url": "http://[::1]:8080/d", "model": 7})", "http://[::1]:8080/d"},
+      {R"({"request_timeout_seconds": 90.5})", relay, "", 90.5, 181},
+      {R"({"request_timeout_seconds": 5})", relay},
+      {R"({"request_timeout_seconds": "90"})", relay},
+      {R"({"request_timeout_seconds": 1e9})", relay, "", 600, 1200},
+      {R"({"deepseek_api_key": "sk", "api_base_url": "http://127.0.0.1.example.com"})",
+       "config.json"},
+      {R"({"relay_url": "ftp://127.0.0.1/distill"})", "config.json"},
+      {R"({"deepseek_api_key": "sk\u007f"})", "malformed"},  // DEL, as a line break is refused
+      {R"({"relay_url": "not a url"})", ""},
+      {R"({"deepseek_api_key": "sk-1",})", unreadable},
+      {"[1]", unreadable},
   };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.config);
+    home.put("config.json", row.config);
+    console.clear();
+    size_t before = fake.sent().size();
+    auto outcome = send(polisher, " um\n");
+    if (!row.to.starts_with("http")) {
+      ASSERT_TRUE(ready(outcome));
+      std::string result = outcome.get();
+      EXPECT_TRUE(result.starts_with("|") && result.find(row.to) != npos) << result;
+      EXPECT_EQ(result == "|", row.to.empty());
+      EXPECT_EQ(console.lines().size(), 1u);
+      EXPECT_EQ(fake.sent().size(), before);
+      continue;
+    }
+    ASSERT_EQ(fake.sent().size(), before + 1);
+    const HttpRequest sent = fake.sent().back();
+    std::map<std::string, std::string> header(sent.headers.begin(), sent.headers.end());
+    EXPECT_EQ(sent.url, row.to);
+    EXPECT_EQ(header["Authorization"], row.key.empty() ? "" : "Bearer " + row.key);
+    EXPECT_EQ(header["X-Device-ID"], row.key.empty() ? home.get("device_id").value_or("?") : "");
+    EXPECT_EQ(header["Content-Type"], "application/json");
+    EXPECT_EQ(sent.timeoutSeconds, row.silence);
+    EXPECT_EQ(sent.totalTimeoutSeconds, row.total);
+    json body = json::parse(*sent.body);
+    EXPECT_EQ(body, json({{"model", row.model},
+                          {"temperature", 0.3},
+                          {"max_tokens", 2048},
+                          {"messages",
+                           {{{"role", "system"}, {"content", DeepSeekPolisher::extractionPrompt()}},
+                            {{"role", "user"}, {"content", " um\n"}}}}}));
+    EXPECT_TRUE(body["max_tokens"].is_number_integer());
+  }
+  EXPECT_EQ(console.lines()[0], "[DeepSeek] config.json cannot be read (" + polisher.configFile() +
+                                    "); request not sent");
+  size_t sent = fake.sent().size();
+  for (const char* mode : {"extract", "", "Summary", "Extract "}) {  // no prompt: the text itself
+    auto direct = send(polisher, " raw\n", mode);
+    EXPECT_TRUE(ready(direct) && direct.get() == " raw\n|") << mode;
+  }
+  EXPECT_EQ(fake.sent().size(), sent);
+}
+
+// Over real HTTP, to a loopback server or none, with the key in config.json.
+TEST_F(ChatClient, each_reply_or_failure_gives_its_text_or_reason_and_never_prints_the_key) {
+  const std::string key = "sk-7f3a9c1e5b2d4068a1c3e5f7091b2d4f";
+  LoopbackHttpServer server;
+  SelfSignedHttpsServer https;
+  CurlHttpClient http;
   DeepSeekPolisher loud{home, localFileSystem(), http, standardOutput(), 1.0};
+  const std::string unparsed = "[DeepSeek] failed to parse response: ";
+  struct Row {
+    std::string name;
+    std::optional<Reply> reply;
+    std::string outcome = "|";  // "text|reason"
+    std::string base = "";      // "": the loopback server
+    std::string keyTail = "";
+    const char* instruction = "";
+    std::string printed = "[DeepSeek] ";  // a part of what it prints
+  };
+  const std::string closed = "http://127.0.0.1:" + std::to_string(closedPort());
+  std::vector<Row> rows = {
+      {"answers", Reply{200, answer("  Hello.\n")}, "Hello.|"},
+      {"edit answers", Reply{200, answer("Hello.")}, "Hello.|", "", "", "make it short"},
+      {"key refused by the server", Reply{401, R"({"error":"Bad key"})"}},
+      {"reply unparseable", Reply{502, "<html>"}, "|", "", "", "", unparsed + "<html>"},
+      {"stalls past the time-out", Reply::stalling(), "|the service did not answer in time"},
+      {"connection refused", {}, "|no connection", closed},
+      {"certificate nobody signed", {}, "|no secure connection to the service", https.url()},
+      {"base URL refused before sending",
+       {},
+       "|the api_base_url in config.json cannot be used",
+       "http://example.com"},
+      {"key with a line break", {}, "|the API key in config.json is malformed", "", "\nX-Other: 1"},
+  };
+  const std::string accented = "\xC3\xA9";  // two bytes: the cut must not split it
+  const std::pair<std::string, std::string> unusable[] = {
+      // reply → what is printed of it
+      {R"({"error":{"message":"Internal failure","type":"server_error"}})", ""},
+      {R"({"choices":[]})", ""},
+      {R"({"choices":[{"message":{"content":"fine"}},3]})", ""},
+      {answer(nullptr), ""},
+      {answer(" \n\t "), ""},
+      {R"({"choices":[{"text":"no message"}]})", ""},
+      {R"({"choices":{"0":{"message":{"content":"x"}}}})", ""},
+      {"not json at all", ""},
+      {std::string(199, 'x') + accented + std::string(5000, 'y'),
+       std::string(199, 'x') + "... (5201 bytes)"},
+      {std::string((1 << 20) + 1, ' '), "the reply is larger than 1 MiB"},
+      {"{\"choices\":\"\xff\xfe\"}", "nil"},
+  };
+  for (const auto& [body, printed] : unusable) {
+    rows.push_back({"unusable: " + body.substr(0, 60), Reply{200, body}, "|", "", "", "",
+                    unparsed + (printed.empty() ? body : printed)});
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.reply) server.script(*row.reply);
-    configure({{"deepseek_api_key", key + row.keyTail}, {"api_base_url", row.base}});
-    CompletionProbe probe;
-    CapturedOutput captured;
-    if (row.edit) {
-      loud.edit("some text", "make it short", probe.completion());
-    } else {
-      loud.polish("hello there", "Extract", probe.completion());
-    }
-    ASSERT_TRUE(probe.wait());
-    std::string printed = captured.text();
-    EXPECT_NE(printed.find("[DeepSeek] "), npos) << "nothing captured";
+    home.put("config.json",
+             json({{"deepseek_api_key", key + row.keyTail},
+                   {"api_base_url", row.base.empty() ? server.url("/v1") : row.base}})
+                 .dump());
+    // Caught at file descriptors 1 and 2, so writes by any thread and any library count.
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    auto outcome = send(loud, "hello there", "Extract", row.instruction);
+    bool answered = ready(outcome, 20);
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    printed += ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(outcome.get(), row.outcome);
+    EXPECT_NE(printed.find(row.printed), npos) << printed.substr(0, 400);
     EXPECT_EQ(printed.find(key.substr(3, 16)), npos) << printed;
+    if (*row.instruction) {
+      json sent = json::parse(server.requests().back().body)["messages"];
+      EXPECT_EQ(sent[0]["content"], DeepSeekPolisher::editPrompt());
+      EXPECT_EQ(sent[1]["content"], "Text:\nhello there\n\nInstruction: make it short");
+    }
   }
   server.releaseStalls();
-}
-
-TEST_F(ChatRequest, goes_to_the_configured_or_built_in_url_with_its_key_and_time_bounds) {
-  struct Row {
-    json config;
-    std::string url, authorization = "";
-    double silence = 15.0, total = 120.0;
-  };
-  const std::string vendor = "https://api.deepseek.com/chat/completions";
-  const std::string relay = "https://api.quorvel.app/distill";
-  const Row rows[] = {
-      {json::object(), relay},
-      {{{"deepseek_api_key", "  sk-1 "}}, vendor, "Bearer   sk-1 "},
-      {{{"deepseek_api_key", "sk"}, {"api_base_url", 12}}, vendor, "Bearer sk"},
-      {{{"relay_url", nullptr}}, relay},
-      {{{"deepseek_api_key", "sk"}, {"api_base_url", "http://localhost:11434/v1"}},
-       "http://localhost:11434/v1/chat/completions",
-       "Bearer sk"},
-      {{{"relay_url", "http://127.8.9.10/d"}}, "http://127.8.9.10/d"},
-      {{{"relay_url", "http://[::1]:8080/d"}}, "http://[::1]:8080/d"},
-      {{{"request_timeout_seconds", 60}}, relay, "", 60.0},
-      {{{"request_timeout_seconds", 90.5}}, relay, "", 90.5, 181.0},
-      {{{"request_timeout_seconds", 5}}, relay},
-      {{{"request_timeout_seconds", "90"}}, relay},
-      {{{"request_timeout_seconds", 1e9}}, relay, "", 600.0, 1200.0},
-  };
-  for (const Row& row : rows) {
-    configure(row.config);
-    polish("");  // an empty text is still sent
-    const HttpRequest sent = http.sent().back();
-    EXPECT_EQ(sent.url, row.url) << row.config;
-    std::string authorization;
-    for (const auto& [name, value] : sent.headers) {
-      if (name == "Authorization") authorization = value;
-    }
-    EXPECT_EQ(authorization, row.authorization) << row.config;
-    EXPECT_EQ(sent.timeoutSeconds, row.silence) << row.config;
-    EXPECT_EQ(sent.totalTimeoutSeconds, row.total) << row.config;
-    EXPECT_EQ(sent.method + std::to_string(sent.maxBodyBytes), "POST1048576");
-  }
-}
-
-TEST_F(ChatRequest, refused_settings_send_nothing_and_answer_at_once_saying_why) {
-  const std::pair<std::string, std::string> rows[] = {
-      // config.json → error part
-      {R"({"deepseek_api_key": "sk-1\n"})", "malformed"},
-      {R"({"deepseek_api_key": "sk-1\r\nX-Evil: 1"})", "malformed"},
-      {R"({"deepseek_api_key": "sk\t1"})", "malformed"},
-      {R"({"deepseek_api_key": "sk\u007f"})", "malformed"},
-      {R"({"deepseek_api_key": "sk", "api_base_url": "http://api.example.com/v1"})", "config.json"},
-      {R"({"deepseek_api_key": "sk", "api_base_url": "http://127.0.0.1.example.com"})",
-       "config.json"},
-      {R"({"relay_url": "http://10.0.0.7/distill"})", "config.json"},
-      {R"({"relay_url": "ftp://127.0.0.1/distill"})", "config.json"},
-      {R"({"relay_url": "file:///etc/passwd"})", "config.json"},
-      {R"({"deepseek_api_key": "sk-1",})", polisher.configFile() + " cannot be read"},
-      {"[1]", polisher.configFile() + " cannot be read"},
-      {"key = sk-1", polisher.configFile() + " cannot be read"},
-  };
-  for (const auto& [config, why] : rows) {
-    console.clear();
-    home.put("config.json", config);
-    auto& probe = polish();
-    EXPECT_TRUE(probe.onThisThread) << config;
-    ASSERT_TRUE(probe.error && !probe.text) << config;
-    EXPECT_NE(probe.error->description.find(why), npos) << probe.error->description;
-    ASSERT_EQ(console.lines().size(), 1u) << config;
-    EXPECT_EQ(console.lines()[0].rfind("[DeepSeek] ", 0), 0u);
-  }
-  EXPECT_EQ(DeepSeekPolisher::failureReason(probes.back()->error), "config.json cannot be read");
-  EXPECT_EQ(console.lines()[0], "[DeepSeek] config.json cannot be read (" + polisher.configFile() +
-                                    "); request not sent");
-  EXPECT_TRUE(http.sent().empty());
-  EXPECT_FALSE(home.has("device_id"));
-
-  configure({{"relay_url", "not a url"}});  // no rule broken, no request possible: neither
-  auto& probe = polish();
-  EXPECT_TRUE(probe.onThisThread && !probe.text && !probe.error);
-  EXPECT_TRUE(http.sent().empty());
-}
-
-TEST_F(ChatRequest, extract_and_edit_send_their_prompt_and_other_modes_hand_the_text_back) {
-  auto& extract = polish(" so um\nhello ");
-  EXPECT_EQ(extract.calls, 0);
-  http.reply(0, 200, answer("Hello."));
-  EXPECT_EQ(extract.text, "Hello.");
-  CompletionProbe edit;
-  polisher.edit("", "make it formal", edit.completion());
-  http.fail(0, "offline");
-  EXPECT_EQ(edit.error.value_or(ChatError{}).description, "offline");
-  EXPECT_EQ(console.lines().back(), "[DeepSeek] request failed: offline");
-  ASSERT_EQ(http.sent().size(), 2u);
-  auto messages = [&](size_t i) { return json::parse(*http.sent()[i].body)["messages"]; };
-  EXPECT_EQ(messages(0),
-            json::array({{{"role", "system"}, {"content", DeepSeekPolisher::extractionPrompt()}},
-                         {{"role", "user"}, {"content", " so um\nhello "}}}));
-  EXPECT_EQ(messages(1)[0]["content"], DeepSeekPolisher::editPrompt());
-  EXPECT_EQ(messages(1)[1]["content"], "Text:\n\n\nInstruction: make it formal");
-
-  for (const char* mode : {"extract", "", "Summary", "Extract "}) {
-    auto& direct = polish(" raw\n", mode);
-    EXPECT_TRUE(direct.onThisThread && direct.text == " raw\n" && !direct.error) << mode;
-  }
-  EXPECT_EQ(http.sent().size(), 2u);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// config.json and device_id: what is read from any content, and what a write leaves behind
+// when it works and when the disk fails.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -13,10 +15,10 @@ namespace {
 
 using namespace quorvel::testing;
 using json = nlohmann::json;
+constexpr auto npos = std::string::npos;
 
-// The polisher over a file system that fails when the test says so.
-class PolisherConfig : public ::testing::Test {
- protected:
+// Each row on a fresh home: the polisher over a file system that fails when the row says so.
+struct OnFreshHome {
   TempHome home;
   FakeHttpClient http;
   RecordingConsole console;
@@ -24,95 +26,87 @@ class PolisherConfig : public ::testing::Test {
   DeepSeekPolisher polisher{home, files, http, console};
 };
 
-TEST_F(PolisherConfig, reads_an_object_or_nothing_and_the_key_only_when_a_non_empty_string) {
-  const std::tuple<std::optional<std::string>, json, std::optional<std::string>> rows[] = {
-      {std::nullopt, json::object(), std::nullopt},
-      {R"(["deepseek_api_key"])", json::object(), std::nullopt},
-      {"not json {", json::object(), std::nullopt},
-      {"", json::object(), std::nullopt},
-      {"\xff\xfe", json::object(), std::nullopt},
-      {R"({"deepseek_api_key": " sk-123 "})", {{"deepseek_api_key", " sk-123 "}}, " sk-123 "},
-      {R"({"deepseek_api_key": ""})", {{"deepseek_api_key", ""}}, std::nullopt},
-      {R"({"deepseek_api_key": 42})", {{"deepseek_api_key", 42}}, std::nullopt},
-      {R"({"deepseek_api_key": ["sk"]})", {{"deepseek_api_key", {"sk"}}}, std::nullopt},
+TEST(PolisherConfig, reads_an_object_or_nothing_and_an_update_loses_no_stored_byte) {
+  enum Fault { none, writes, moveAside };
+  const std::optional<std::string> no;
+  // stored → read, the key found, the fault of the next write
+  const std::tuple<std::optional<std::string>, json, std::optional<std::string>, Fault> rows[] = {
+      {no, json::object(), no, none},
+      {"", json::object(), no, none},
+      {R"(["deepseek_api_key"])", json::object(), no, none},
+      {"not json {", json::object(), no, none},
+      {R"({"deepseek_api_key": " sk-1 ", "n": 3})",
+       {{"deepseek_api_key", " sk-1 "}, {"n", 3}},
+       " sk-1 ",
+       none},
+      {R"({"deepseek_api_key": ""})", {{"deepseek_api_key", ""}}, no, none},
+      {R"({"deepseek_api_key": 42})", {{"deepseek_api_key", 42}}, no, none},
+      {R"({"deepseek_api_key": "sk-1"})", {{"deepseek_api_key", "sk-1"}}, "sk-1", writes},
+      {"{broken", json::object(), no, moveAside},
   };
-  for (const auto& [text, config, key] : rows) {
-    if (text) home.put("config.json", *text);
-    EXPECT_EQ(polisher.readConfig(), config) << text.value_or("(none)");
-    EXPECT_EQ(polisher.getAPIKey(), key) << text.value_or("(none)");
+  for (const auto& [stored, config, key, fault] : rows) {
+    SCOPED_TRACE(stored.value_or("(none)"));
+    OnFreshHome s;
+    const std::string file = s.polisher.configFile();
+    if (stored) s.home.put("config.json", *stored);
+    EXPECT_EQ(s.polisher.readConfig(), config);
+    EXPECT_EQ(s.polisher.getAPIKey(), key);
+    s.files.failWrites = fault == writes;
+    s.files.failMoveAside = fault == moveAside;
+    s.polisher.updateConfig("theme", "dark");
+    if (fault != none) {
+      EXPECT_EQ(s.home.get("config.json"), stored);
+      EXPECT_EQ(s.console.lines().at(0).rfind("[DeepSeek] could not save " + file + ": ", 0), 0u);
+      continue;
+    }
+    json updated = config;
+    updated["theme"] = "dark";
+    EXPECT_EQ(s.polisher.readConfig(), updated);
+    EXPECT_NE(s.home.get("config.json")->find("\n  \"theme\": \"dark\""), npos);  // for hand edits
+    EXPECT_EQ(s.home.mode(file), 0600u);
+    if (!stored) {  // a folder it made itself
+      EXPECT_EQ(s.home.mode(s.home.appFolder()), 0700u);
+    }
+    auto aside = s.home.startingWith("config.json.unreadable-");
+    std::vector<std::string> reported;
+    for (const auto& [name, bytes] : aside) {
+      EXPECT_EQ(bytes, stored);
+      reported.push_back("[DeepSeek] " + file + " could not be read; kept it as " +
+                         s.polisher.configDir() + "/" + name);
+    }
+    EXPECT_EQ(aside.size(), stored.value_or("") != "" && config.empty() ? 1u : 0u);
+    EXPECT_EQ(s.console.lines(), reported);
   }
 }
 
-TEST_F(PolisherConfig, update_keeps_other_members_in_a_pretty_private_file_in_a_private_folder) {
-  polisher.updateConfig("speech_locale", "de-DE");
-  EXPECT_EQ(home.mode(home.appFolder()), 0700u);
-  home.put("config.json", R"({"deepseek_api_key":"sk-1","window_count":3})");
-  polisher.updateConfig("theme", "dark");
-  polisher.updateConfig("theme", "light");
-  auto text = home.get("config.json").value_or("");
-  EXPECT_EQ(json::parse(text),
-            json({{"deepseek_api_key", "sk-1"}, {"window_count", 3}, {"theme", "light"}}));
-  EXPECT_NE(text.find("\n  \"window_count\": 3"), std::string::npos) << text;
-  EXPECT_EQ(home.mode(home.file("config.json")), 0600u);
-}
-
-TEST_F(PolisherConfig, unreadable_config_is_set_aside_once_before_an_update_replaces_it) {
-  home.put("config.json", "{\"deepseek_api_key\": \"sk-precious\",");
-  polisher.updateConfig("theme", "dark");
-  polisher.updateConfig("theme", "light");
-  EXPECT_EQ(polisher.readConfig(), json({{"theme", "light"}}));
-  auto aside = home.startingWith("config.json.unreadable-");
-  ASSERT_EQ(aside.size(), 1u);
-  EXPECT_EQ(aside.begin()->second, "{\"deepseek_api_key\": \"sk-precious\",");
-  // One line names the copy, so the user can find the key again.
-  ASSERT_EQ(console.lines().size(), 1u);
-  EXPECT_TRUE(std::regex_match(
-      console.lines()[0], std::regex("\\[DeepSeek\\] .*/config\\.json could not be read; kept it "
-                                     "as .*/config\\.json\\.unreadable-[0-9]{8}T[0-9]{6}Z")));
-}
-
-TEST_F(PolisherConfig, failed_write_or_set_aside_leaves_the_old_config_in_place) {
-  const std::string old = R"({"deepseek_api_key":"sk-1","theme":"light"})";
-  home.put("config.json", old);
-  files.failWrites = true;
-  polisher.updateConfig("theme", "dark");
-  EXPECT_EQ(home.get("config.json"), old);
-  EXPECT_EQ(console.lines(),
-            std::vector<std::string>{"[DeepSeek] could not save " + polisher.configFile() +
-                                     ": No space left on device"});
-  home.put("config.json", "{broken");
-  files.failWrites = false;
-  files.failMoveAside = true;
-  polisher.updateConfig("theme", "dark");
-  EXPECT_EQ(home.get("config.json"), "{broken");
-  EXPECT_EQ(files.writes, 1);
-}
-
-TEST_F(PolisherConfig, device_id_is_made_once_in_a_private_file_kept_trimmed_or_replaced) {
-  std::string id = polisher.getDeviceID();
-  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")));
-  EXPECT_EQ(home.get("device_id"), id);
-  EXPECT_EQ(home.mode(home.file("device_id")), 0600u);
-  EXPECT_EQ(polisher.getDeviceID(), id);
-  home.put("device_id", "ABC-123\n");
-  EXPECT_EQ(polisher.getDeviceID(), "ABC-123");
-  EXPECT_EQ(home.get("device_id"), "ABC-123\n");
-  for (const char* stored : {"", " \n\t", "AB\r\nX-Injected: 1", "\xff\xfe"}) {
-    home.put("device_id", stored);
-    id = polisher.getDeviceID();
-    EXPECT_EQ(id.size(), 36u) << stored;
-    EXPECT_EQ(home.get("device_id"), id);
+TEST(PolisherConfig, device_id_is_made_once_in_a_private_file_kept_trimmed_or_replaced) {
+  const std::pair<std::optional<std::string>, std::string> rows[] = {
+      // stored → the identifier kept ("": a fresh one)
+      {std::nullopt, ""}, {"ABC-123\n", "ABC-123"},    {"", ""},
+      {" \n\t", ""},      {"AB\r\nX-Injected: 1", ""}, {"\xff\xfe", ""},
+  };
+  for (const auto& [stored, kept] : rows) {
+    SCOPED_TRACE(stored.value_or("(none)"));
+    OnFreshHome s;
+    if (stored) s.home.put("device_id", *stored);
+    std::string id = s.polisher.getDeviceID();
+    EXPECT_EQ(s.polisher.getDeviceID(), id);
+    EXPECT_EQ(s.home.get("device_id"), kept.empty() ? id : stored);
+    EXPECT_TRUE(kept.empty()
+                    ? std::regex_match(id, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"))
+                    : id == kept)
+        << id;
+    if (kept.empty()) {
+      EXPECT_EQ(s.home.mode(s.home.file("device_id")), 0600u);
+    }
   }
-}
-
-TEST_F(PolisherConfig, unwritable_device_id_still_gives_an_identifier_each_time) {
-  files.failWrites = true;
-  std::string first = polisher.getDeviceID();
-  EXPECT_EQ(first.size(), 36u);
-  EXPECT_NE(first, polisher.getDeviceID());
-  EXPECT_FALSE(home.has("device_id"));
-  EXPECT_EQ(console.lines().at(0), "[DeepSeek] could not save " + polisher.configDir() +
-                                       "/device_id: No space left on device");
+  OnFreshHome s;  // unwritable: still one each time, and a line saying why
+  s.files.failWrites = true;
+  std::string first = s.polisher.getDeviceID();
+  EXPECT_NE(first, s.polisher.getDeviceID());
+  EXPECT_FALSE(s.home.has("device_id"));
+  EXPECT_EQ(s.console.lines().at(0), "[DeepSeek] could not save " + s.polisher.configDir() +
+                                         "/device_id: No space left on device");
 }
 
 }  // namespace
