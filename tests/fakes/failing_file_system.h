@@ -1,5 +1,5 @@
 // The real file system with faults on demand: atomic writes that fail before the rename (as a
-// full disk would) and set-asides that fail, and a count of writes.
+// full disk would) and set-asides that fail.
 #pragma once
 
 #include <string>
@@ -13,7 +13,6 @@ class FailingFileSystem final : public FileSystem {
   explicit FailingFileSystem(FileSystem& real) : real_(real) {}
 
   bool failWrites = false, failMoveAside = false;
-  int writes = 0;
 
   std::optional<std::string> readFile(const std::string& path) const override {
     return real_.readFile(path);
@@ -23,7 +22,6 @@ class FailingFileSystem final : public FileSystem {
   }
   WriteResult writeFileAtomically(const std::string& path, const std::string& bytes,
                                   unsigned mode) override {
-    ++writes;
     if (!failWrites) return real_.writeFileAtomically(path, bytes, mode);
     return {"No space left on device"};
   }

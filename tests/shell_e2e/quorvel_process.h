@@ -59,7 +59,9 @@ class Process {
       : log_(log) {
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE);
     g_subprocess_launcher_set_stdout_file_path(launcher, log.c_str());
-    g_subprocess_launcher_unsetenv(launcher, "XDG_CONFIG_HOME");
+    // The program keeps everything under the HOME it is given.
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+      g_subprocess_launcher_unsetenv(launcher, name);
     for (const auto& [name, value] : env) {
       g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
     }
