@@ -1,5 +1,7 @@
 // The relay between a private redis-server and a fake upstream on loopback.
 #include <httplib.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -153,6 +155,27 @@ TEST_F(Relay, answers_each_request_with_its_status_and_error_shape) {
   EXPECT_FALSE(upstream.requests().front().hasHeader("X-Device-ID"));
   std::string metrics = httplib::Client(relay->url()).Get("/metrics")->body;
   EXPECT_NE(metrics.find("quorvel_relay_requests_total{status=\"504\"} 1"), std::string::npos);
+
+  // The access log on standard output names the device of a request, never its text or the key.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  ::dup2(pipeFds[1], STDOUT_FILENO);
+  const int status = post(*relay, chat("private words").dump(), deviceId(99), "10.0.0.99").first;
+  std::string log;  // the line is written after the answer: read until it comes, bounded
+  pollfd readable{pipeFds[0], POLLIN, 0};
+  char buffer[4096];
+  while (log.find(deviceId(99)) == std::string::npos && ::poll(&readable, 1, 10000) == 1) {
+    log.append(buffer, std::max<ssize_t>(0, ::read(pipeFds[0], buffer, sizeof buffer)));
+  }
+  ::dup2(saved, STDOUT_FILENO);
+  for (int fd : {saved, pipeFds[0], pipeFds[1]}) ::close(fd);
+  EXPECT_EQ(status, 200);
+  EXPECT_NE(log.find("\"POST /distill\" 200"), std::string::npos) << log;
+  EXPECT_NE(log.find("device=" + deviceId(99)), std::string::npos) << log;
+  for (const char* secret : {"private", "upstream-secret-key"})
+    EXPECT_EQ(log.find(secret), std::string::npos) << log;
 }
 
 // Every client asks for the same device at the same time, each through its own instance.
