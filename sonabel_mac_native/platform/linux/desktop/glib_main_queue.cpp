@@ -1,7 +1,8 @@
-// GLibMainQueue: one ordered list of tasks, woken by GLib sources attached to the default main
-// context (attaching is thread-safe and wakes the loop). Each source holds the list, not the
-// queue, so a source that fires after the queue is gone finds an empty, closed list. A source
-// firing with nothing due is harmless; one firing early re-arms for the earliest task.
+// GLibMainQueue: one ordered list of tasks and one GLib source, made with the queue on the loop's
+// thread and attached to the default main context. Posting from any thread moves the source's
+// ready time (thread-safe, and it wakes the loop); no GLib object is made on a posting thread, so
+// nothing GLib allocates there is freed on the loop. The source holds the list, not the queue,
+// so a dispatch still running when the queue goes finds an empty, closed list.
 #include "platform/linux/desktop/glib_main_queue.h"
 
 #include <glib.h>
@@ -14,41 +15,29 @@
 
 namespace quorvel {
 
-struct GLibMainQueue::Core : std::enable_shared_from_this<GLibMainQueue::Core> {
+struct GLibMainQueue::Core {
   std::mutex mutex;
   std::map<std::pair<int64_t, uint64_t>, Task> tasks;
   uint64_t next = 0;
   bool closed = false;
+  GSource* source = nullptr;
+  int64_t armedFor = -1;  // the source's ready time; -1 while nothing is queued
 
   void add(int64_t due, Task task) {
-    {
-      std::lock_guard lock(mutex);
-      if (closed) return;
-      tasks.emplace(std::make_pair(due, next++), std::move(task));
-    }
-    wakeAt(due);
+    std::lock_guard lock(mutex);
+    if (closed) return;
+    tasks.emplace(std::make_pair(due, next++), std::move(task));
+    if (armedFor < 0 || due < armedFor) arm(due);
   }
 
-  void wakeAt(int64_t dueMicros) {
-    int64_t wait = dueMicros - g_get_monotonic_time();
-    guint ms = wait <= 0 ? 0 : static_cast<guint>((wait + 999) / 1000);
-    GSource* source = ms == 0 ? g_idle_source_new() : g_timeout_source_new(ms);
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(
-        source,
-        [](gpointer data) -> gboolean {
-          (*static_cast<std::shared_ptr<Core>*>(data))->runDue();
-          return G_SOURCE_REMOVE;
-        },
-        new std::shared_ptr<Core>(shared_from_this()),
-        [](gpointer data) { delete static_cast<std::shared_ptr<Core>*>(data); });
-    g_source_attach(source, g_main_context_default());
-    g_source_unref(source);
+  void arm(int64_t due) {
+    armedFor = due;
+    g_source_set_ready_time(source, due);
   }
 
   void runDue() {
-    // Work queued while this pass runs has its own source, so a task that keeps queueing more
-    // cannot starve the rest of the loop.
+    // Work queued while this pass runs waits for the next pass, so a task that keeps queueing
+    // more cannot starve the rest of the loop.
     uint64_t limit;
     {
       std::lock_guard lock(mutex);
@@ -56,35 +45,57 @@ struct GLibMainQueue::Core : std::enable_shared_from_this<GLibMainQueue::Core> {
     }
     for (;;) {
       Task task;
-      int64_t notYetDue = -1;
       {
         std::lock_guard lock(mutex);
-        if (tasks.empty()) return;
         auto it = tasks.begin();
-        if (it->first.second >= limit) return;
-        if (it->first.first > g_get_monotonic_time()) {
-          notYetDue = it->first.first;
-        } else {
-          task = std::move(it->second);
-          tasks.erase(it);
+        if (it == tasks.end() || it->first.second >= limit ||
+            it->first.first > g_get_monotonic_time()) {
+          if (!closed) arm(it == tasks.end() ? -1 : it->first.first);
+          return;
         }
-      }
-      if (notYetDue >= 0) {
-        wakeAt(notYetDue);
-        return;
+        task = std::move(it->second);
+        tasks.erase(it);
       }
       task();
     }
   }
 };
 
-GLibMainQueue::GLibMainQueue() : core_(std::make_shared<Core>()) {}
+namespace {
+
+gboolean dispatchQueue(GSource*, GSourceFunc callback, gpointer data) {
+  return callback(data);
+}
+
+GSourceFuncs queueSourceFuncs = {nullptr, nullptr, dispatchQueue, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+GLibMainQueue::GLibMainQueue() : core_(std::make_shared<Core>()) {
+  core_->source = g_source_new(&queueSourceFuncs, sizeof(GSource));
+  g_source_set_priority(core_->source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(
+      core_->source,
+      [](gpointer data) -> gboolean {
+        (*static_cast<std::shared_ptr<Core>*>(data))->runDue();
+        return G_SOURCE_CONTINUE;
+      },
+      new std::shared_ptr<Core>(core_),
+      [](gpointer data) { delete static_cast<std::shared_ptr<Core>*>(data); });
+  g_source_attach(core_->source, g_main_context_default());
+}
 
 GLibMainQueue::~GLibMainQueue() {
   std::map<std::pair<int64_t, uint64_t>, Task> dropped;
-  std::lock_guard lock(core_->mutex);
-  core_->closed = true;
-  dropped.swap(core_->tasks);
+  GSource* source;
+  {
+    std::lock_guard lock(core_->mutex);
+    core_->closed = true;
+    dropped.swap(core_->tasks);
+    source = core_->source;
+  }
+  g_source_destroy(source);
+  g_source_unref(source);
 }
 
 void GLibMainQueue::async(Task task) {
