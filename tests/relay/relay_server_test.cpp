@@ -206,5 +206,17 @@ TEST_F(Relay, three_instances_sharing_redis_grant_each_device_exactly_its_quota)
   EXPECT_EQ(upstream.requests().size(), static_cast<size_t>(devices * quota));
 }
 
+// Stopping (what SIGTERM does) closes the door at once and still answers what came in before.
+TEST_F(Relay, stopping_refuses_new_requests_and_answers_the_one_in_flight) {
+  auto relay = start();
+  upstream.script(Reply{200, kAnswer, true});  // held until released
+  auto inFlight = std::async(std::launch::async, [&] { return post(*relay, kHello, deviceId(7)); });
+  ASSERT_TRUE(upstream.waitForRequests(1));
+  relay->stop();
+  EXPECT_EQ(post(*relay, kHello, deviceId(8)).first, -1);
+  upstream.releaseStalls();
+  EXPECT_EQ(inFlight.get(), std::make_pair(200, kAnswer));
+}
+
 }  // namespace
 }  // namespace quorvel
