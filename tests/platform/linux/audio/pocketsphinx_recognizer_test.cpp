@@ -147,5 +147,36 @@ TEST_F(PocketSphinxRecognizerTest, factory_uses_the_most_specific_complete_model
   fs::remove_all(home);
 }
 
+// Cancelled: nothing more arrives, not even the final already queued. Let go after its audio
+// ended: the final still arrives. Let go with its request before the end: the worker stops.
+TEST_F(PocketSphinxRecognizerTest, a_cancelled_task_says_nothing_and_one_let_go_still_finishes) {
+  const auto speech = testing::goForward().samples;
+  const struct {
+    std::string way;
+    std::vector<std::string> heard;  // what the log may end with
+  } rows[] = {{"cancel", {"nothing"}},
+              {"let go", {"final: " + kGoForward}},
+              {"abandon", {"nothing", "partial"}}};
+  for (const auto& row : rows) {
+    auto request = debian.makeRequest();
+    Lines log;
+    auto task = debian.recognitionTask(request, [&log](auto& result, auto& error) {
+      log.push_back(error             ? "error"
+                    : result->isFinal ? "final: " + result->formattedString
+                                      : "partial");
+    });
+    request->append(AudioBuffer{speech.data(), speech.size(), {}});
+    if (row.way != "abandon") request->endAudio();
+    if (row.way == "cancel" && debian.waitUntilIdle(90s)) task->cancel();  // its final queued
+    if (row.way != "cancel") task.reset();
+    if (row.way == "abandon") request.reset();
+    EXPECT_TRUE(debian.waitUntilIdle(90s)) << row.way;
+    queue.runPending();
+    const std::string last = log.empty() ? "nothing" : log.back();
+    EXPECT_NE(std::find(row.heard.begin(), row.heard.end(), last), row.heard.end())
+        << row.way << ": " << last;
+  }
+}
+
 }  // namespace
 }  // namespace quorvel::linux_audio
