@@ -41,4 +41,25 @@ TEST(GLibMainQueue, runs_work_on_the_loop_by_due_time_then_submission_order) {
   for (size_t i = 0; i < fromThread.size(); ++i) EXPECT_EQ(fromThread[i], static_cast<int>(i));
 }
 
+// Work that keeps queueing more waits for the next pass each time, so the loop's other sources
+// of the same priority (a timer here; input and D-Bus alike) still run in between.
+TEST(GLibMainQueue, work_queued_by_running_work_lets_the_loop_turn_first) {
+  GLibMainQueue queue;
+  int passes = 0;
+  bool timerRan = false;
+  std::function<void()> again = [&] {
+    if (++passes < 10000) queue.async(again);
+  };
+  queue.async(again);
+  g_timeout_add(
+      0,
+      [](gpointer ran) -> gboolean {
+        *static_cast<bool*>(ran) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &timerRan);
+  EXPECT_TRUE(runUntil([&] { return timerRan; }));
+  EXPECT_LT(passes, 10);
+}
+
 }  // namespace quorvel
