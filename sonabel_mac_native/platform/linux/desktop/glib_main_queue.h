@@ -2,7 +2,8 @@
 //
 // Implements: async and asyncAfter from any thread; work due at the same moment runs in
 // submission order, never inside the submitting call. Work still queued when the queue is
-// destroyed is dropped. Missing: nothing.
+// destroyed is dropped. Construct and destroy it on the loop's thread: its GLib source is made
+// there, so that posting threads never create anything GLib frees on the loop. Missing: nothing.
 #pragma once
 
 #include <memory>
